@@ -1,0 +1,4 @@
+#include "elements/collector.h"
+namespace kb {
+void collect_elements(Plugin&) {}
+}  // namespace kb

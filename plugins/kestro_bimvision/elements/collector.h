@@ -1,0 +1,13 @@
+// Reads the identity and properties of the objects a request concerns into the element lists.
+#pragma once
+
+#include "shell/plugin.h"
+
+namespace kb {
+
+/// Refills the element lists for plugin.state.request_code (selected objects for a selection
+/// change or a drag, every object for an update). Objects without GUID and spatial containers
+/// keep empty texts at their index.
+void collect_elements(Plugin& plugin);
+
+}  // namespace kb

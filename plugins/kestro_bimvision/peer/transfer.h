@@ -1,0 +1,20 @@
+// Outbound transfer: the three triggers and the window-enumeration callback.
+#pragma once
+
+#include "shell/plugin.h"
+
+namespace kb {
+
+/// Ribbon button (REQUEST_UPDATE); tells the user when KESTRO does not run.
+void handle_button_click(Plugin& plugin);
+/// Selection change (REQUEST_SELECTION); silent when KESTRO does not run.
+void handle_selection_change(Plugin& plugin);
+/// The work of on_drag_enter (REQUEST_DRAG); silent when KESTRO does not run.
+void handle_drag_enter(Plugin& plugin);
+
+/// Called for each top-level window; at the peer's first window collects, builds and sends.
+/// Returns true to go on with the next window, false to stop.
+bool transfer_to_peer_window(Plugin& plugin, platform::WindowHandle window,
+                             platform::ProcessId peer);
+
+}  // namespace kb

@@ -1,0 +1,90 @@
+// The plugin's only way to the operating system. The Win32 side (platform/win32) calls the real
+// system; the simulated side (platform/sim) is a desktop held in memory for the native tests.
+// Nothing outside platform/win32 includes <windows.h>.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host_records.h"
+
+namespace kb::platform {
+
+using ProcessId = std::uint32_t;
+using WindowHandle = void*;   // HWND
+using ModuleHandle = void*;   // HMODULE
+using ProcessHandle = void*;  // HANDLE of a process
+using MessageResult = std::intptr_t;  // LRESULT
+using WindowProc = MessageResult(KB_STDCALL*)(WindowHandle, std::uint32_t, std::uintptr_t,
+                                              std::intptr_t);
+
+inline constexpr std::uint32_t WM_COPYDATA = 0x004A;
+inline constexpr std::uint32_t PROCESS_ALL_ACCESS = 0x1FFFFF;
+
+/// Same layout as the system's COPYDATASTRUCT.
+struct CopyData {
+    std::uintptr_t data;      // dwData
+    std::uint32_t size;       // cbData
+    const void* bytes;        // lpData
+};
+
+/// Called once per top-level window, in the system's order; return false to stop.
+using WindowVisitor = bool (*)(WindowHandle window, std::uintptr_t context);
+
+/// The running processes (kernel32).
+class ProcessList {
+public:
+    virtual ~ProcessList() = default;
+    /// K32EnumProcesses: fills `ids` (capacity `bytes` bytes), sets `*needed`; false on failure.
+    virtual bool enum_processes(ProcessId* ids, std::uint32_t bytes, std::uint32_t* needed) = 0;
+    /// OpenProcess: a handle or null.
+    virtual ProcessHandle open_process(std::uint32_t access, bool inherit, ProcessId id) = 0;
+    /// K32GetProcessImageFileNameA: device-form ANSI path into `buffer`; its length, 0 on failure.
+    virtual std::uint32_t image_file_name(ProcessHandle process, char* buffer,
+                                          std::uint32_t size) = 0;
+    /// CloseHandle.
+    virtual void close_handle(ProcessHandle process) = 0;
+};
+
+/// Windows and messages (user32).
+class WindowSystem {
+public:
+    virtual ~WindowSystem() = default;
+    /// EnumWindows over the top-level windows.
+    virtual void enum_windows(WindowVisitor visit, std::uintptr_t context) = 0;
+    /// GetWindowThreadProcessId: the owning process.
+    virtual ProcessId window_process_id(WindowHandle window) = 0;
+    /// SendMessageW(to, WM_COPYDATA, from, &data): synchronous, no time-out.
+    virtual MessageResult send_copy_data(WindowHandle to, WindowHandle from,
+                                         const CopyData& data) = 0;
+    /// MessageBoxW; returns when the user has closed it.
+    virtual int message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
+                            std::uint32_t style) = 0;
+    /// GetWindowLongW(window, GWL_WNDPROC).
+    virtual WindowProc window_proc(WindowHandle window) = 0;
+    /// SetWindowLongW(window, GWL_WNDPROC, proc); returns the previous procedure.
+    virtual WindowProc set_window_proc(WindowHandle window, WindowProc proc) = 0;
+    /// CallWindowProcW(previous, ...).
+    virtual MessageResult call_window_proc(WindowProc previous, WindowHandle window,
+                                           std::uint32_t message, std::uintptr_t wparam,
+                                           std::intptr_t lparam) = 0;
+};
+
+/// The plugin's own module (kernel32).
+class ModuleSystem {
+public:
+    virtual ~ModuleSystem() = default;
+    /// GetModuleFileNameW without a length limit; empty on failure.
+    virtual std::u16string module_file_name(ModuleHandle module) = 0;
+    /// Keeps the module loaded until the process ends (GET_MODULE_HANDLE_EX_FLAG_PIN).
+    virtual void pin_module(ModuleHandle module) = 0;
+};
+
+/// The three together, handed to the plugin.
+struct Platform {
+    ProcessList& processes;
+    WindowSystem& windows;
+    ModuleSystem& modules;
+};
+
+}  // namespace kb::platform

@@ -1,0 +1,1 @@
+// Simulated desktop (filled in with the peer link).

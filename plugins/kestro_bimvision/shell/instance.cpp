@@ -1,0 +1,56 @@
+#include "shell/instance.h"
+
+#include "peer/inbound.h"
+#include "peer/transfer.h"
+#include "shell/setup.h"
+
+namespace kb {
+
+namespace {
+Plugin* active = nullptr;
+
+// The host and the system call these from their own frames: a C++ exception must never unwind
+// into them. The plugin's work throws only when memory runs out; the event is then dropped.
+template <class Work>
+void guarded(Work work) noexcept {
+    try {
+        if (active != nullptr) work(*active);
+    } catch (...) {
+    }
+}
+}  // namespace
+
+Plugin* active_plugin() { return active; }
+void set_active_plugin(Plugin* plugin) { active = plugin; }
+
+void handler_button_click() { guarded(handle_button_click); }
+void handler_selection_change() { guarded(handle_selection_change); }
+void handler_draw() { guarded(handle_draw); }
+void handler_model_load() { guarded(handle_model_load); }
+
+platform::MessageResult KB_STDCALL window_proc_trampoline(platform::WindowHandle window,
+                                                          std::uint32_t message,
+                                                          std::uintptr_t wparam,
+                                                          std::intptr_t lparam) {
+    if (active == nullptr) return 0;
+    try {
+        return plugin_window_proc(*active, window, message, wparam, lparam);
+    } catch (...) {
+        // Out of memory while searching: the message still reaches the host's procedure.
+        try {
+            if (active->state.previous_window_proc != nullptr)
+                return active->platform.windows.call_window_proc(
+                    active->state.previous_window_proc, window, message, wparam, lparam);
+        } catch (...) {
+        }
+        return 0;
+    }
+}
+
+void on_process_attach(Plugin& plugin, platform::ModuleHandle module, bv::HostResolver resolve,
+                       void* resolver_context) {
+    bv::bind_host_functions(bv::host_table(), resolve, resolver_context);
+    plugin.state.module_handle = module;
+}
+
+}  // namespace kb

@@ -1,0 +1,45 @@
+// The plugin's process-wide state and the objects that live from load to unload.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host_records.h"
+#include "platform/platform.h"
+
+namespace kb {
+
+/// Why a transfer happens; written into every element record. Plain numbers, not messages.
+inline constexpr std::int32_t REQUEST_SELECTION = 0x400;
+inline constexpr std::int32_t REQUEST_DRAG = 0x401;
+inline constexpr std::int32_t REQUEST_UPDATE = 0x402;
+
+/// Zero until the notification that sets each field.
+struct PluginState {
+    std::uint32_t plugin_id = 0;
+    platform::WindowHandle main_window = nullptr;
+    platform::ModuleHandle module_handle = nullptr;
+    std::int32_t request_code = 0;
+    bv::ObjectId selected_id = 0;
+    platform::WindowProc previous_window_proc = nullptr;
+};
+
+/// The ObjectId list and the five parallel text lists filled by collect_elements.
+struct ElementLists {
+    std::vector<bv::ObjectId> ids;
+    std::vector<std::u16string> guid, texto, entidad, tipo, propiedad;
+};
+
+/// Everything the plugin keeps between calls.
+struct Plugin {
+    explicit Plugin(platform::Platform& p) : platform(p) {}
+    platform::Platform& platform;
+    PluginState state;
+    ElementLists lists;
+    const bv::LabelRecord label{};  // all zero, handed to draw_label on every draw
+    /// The window whose procedure this plugin replaced, or null when no subclass is in place.
+    platform::WindowHandle subclassed_window = nullptr;
+};
+
+}  // namespace kb
