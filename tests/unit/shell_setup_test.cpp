@@ -1,0 +1,147 @@
+// What on_plugin_load puts into the host and the main window, and how it comes off again.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "peer_fixture.h"
+#include "shell/entry_points.h"
+#include "shell/setup.h"
+
+namespace {
+
+using namespace peer_test;
+
+auto* const module = reinterpret_cast<kb::platform::ModuleHandle>(0x10000000);
+
+/// Another plugin that subclasses the main window after ours and chains to what it found.
+kb::platform::WindowProc below_other = nullptr;
+MessageResult KB_STDCALL other_subclass(WindowHandle w, std::uint32_t m, std::uintptr_t wp,
+                                        std::intptr_t lp) {
+    return below_other(w, m, wp, lp) + 1000;
+}
+
+class Setup : public ViewerTest {
+protected:
+    void SetUp() override {
+        ViewerTest::SetUp();
+        plugin.state.module_handle = module;
+        desktop.module_names[module] = u"C:\\Apps\\Host\\plugins\\kestro_bimvision_32.dll";
+    }
+    void load() { on_plugin_load(plugin_id, 0, main_window); }
+    kb::platform::WindowProc current_proc() { return desktop.window_proc(main_window); }
+    std::u16string icon_path() {
+        auto images = host.calls_named({"set_button_image"});
+        return images.empty() ? u"" : images.back().texts.at(0);
+    }
+};
+
+TEST_F(Setup, LoadCreatesTheButtonAndRegistersTheHandlersInOrder) {
+    plugin.state.plugin_id = 0;
+    plugin.state.main_window = nullptr;
+    load();
+    EXPECT_EQ(plugin.state.plugin_id, plugin_id);
+    EXPECT_EQ(plugin.state.main_window, main_window);
+    using C = fake::Call;
+    const std::vector<C> expected = {
+        C{"create_button", {plugin_id, 0}, {}},
+        C{"set_button_text", {plugin_id, 7}, {u"Kestro-BimVision", u"Actualizar KESTRO"}},
+        C{"set_button_image", {plugin_id, 7},
+          {u"C:\\Apps\\Host\\plugins\\kestro_bimvision_data\\kestro.ico"}},
+        C{"on_selection_change", {plugin_id}, {}},
+        C{"on_draw", {plugin_id}, {}},
+        C{"on_model_load", {plugin_id}, {}},
+    };
+    EXPECT_EQ(host.calls, expected);
+    EXPECT_EQ(host.click_handler, &kb::handler_button_click);
+    EXPECT_EQ(host.selection_handler, &kb::handler_selection_change);
+    EXPECT_EQ(host.draw_handler, &kb::handler_draw);
+    EXPECT_EQ(host.model_load_handler, &kb::handler_model_load);
+}
+
+TEST_F(Setup, TheModuleFolderDropsOnlyTheLastBackslashPartAndHasNoLengthLimit) {
+    EXPECT_EQ(kb::module_directory(plugin, module), u"C:\\Apps\\Host\\plugins");
+    desktop.module_names[module] = u"kestro_bimvision_32.dll";
+    EXPECT_EQ(kb::module_directory(plugin, module), u"kestro_bimvision_32.dll");
+    load();
+    EXPECT_EQ(icon_path(), u"kestro_bimvision_32.dll\\kestro_bimvision_data\\kestro.ico");
+
+    std::u16string deep = u"\\\\?\\D:";
+    while (deep.size() < 400) deep += u"\\carpeta";
+    desktop.module_names[module] = deep + u"\\kestro_bimvision_32.dll";
+    EXPECT_EQ(kb::module_directory(plugin, module), deep);
+}
+
+TEST_F(Setup, WithoutCreateButtonTheTextAndImageGoToButtonZero) {
+    host.missing.insert("create_button");
+    host.install();
+    load();
+    auto calls = host.calls_named({"set_button_text", "set_button_image"});
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].args[1], 0u);
+    EXPECT_EQ(calls[1].args[1], 0u);
+}
+
+TEST_F(Setup, TheSubclassPassesMessagesToTheHostsProcedureAndIsInstalledOnce) {
+    load();
+    load();
+    EXPECT_EQ(current_proc(), &kb::window_proc_trampoline);
+    EXPECT_EQ(plugin.state.previous_window_proc, &host_window_proc);
+    EXPECT_EQ(desktop.deliver(main_window, 0x0010, 1, 2), 7);
+    EXPECT_EQ(host_messages.size(), 1u);  // once: no second layer of the plugin
+}
+
+TEST_F(Setup, UnloadPutsTheHostsProcedureBackAndALaterLoadInstallsAgain) {
+    load();
+    on_plugin_unload();
+    EXPECT_EQ(current_proc(), &host_window_proc);
+    EXPECT_TRUE(desktop.pinned.empty());
+    on_plugin_unload();
+    EXPECT_EQ(current_proc(), &host_window_proc);
+    load();
+    EXPECT_EQ(current_proc(), &kb::window_proc_trampoline);
+    EXPECT_EQ(plugin.state.previous_window_proc, &host_window_proc);
+}
+
+TEST_F(Setup, UnloadUnderAnotherSubclassPinsTheModuleAndKeepsTheChain) {
+    load();
+    below_other = desktop.set_window_proc(main_window, &other_subclass);
+    on_plugin_unload();
+    EXPECT_EQ(desktop.pinned, std::vector<kb::platform::ModuleHandle>{module});
+    EXPECT_EQ(current_proc(), &other_subclass);
+    load();  // must not put the plugin on top of a chain that already holds it
+    EXPECT_EQ(current_proc(), &other_subclass);
+    EXPECT_EQ(desktop.deliver(main_window, 0x0010, 0, 0), 1007);
+    EXPECT_EQ(host_messages.size(), 1u);
+}
+
+TEST_F(Setup, DrawHandsOverTheSameAllZeroLabelAndModelLoadKeepsTheLatestPseudoId) {
+    load();
+    host.draw_handler();
+    const void* first = host.last_label;
+    host.draw_handler();
+    EXPECT_EQ(host.last_label, first);
+    ASSERT_NE(first, nullptr);
+    const unsigned char zero[sizeof(bv::LabelRecord)] = {};
+    EXPECT_EQ(std::memcmp(first, zero, sizeof zero), 0);
+    EXPECT_EQ(host.calls_named({"draw_label"}).size(), 2u);
+
+    EXPECT_EQ(plugin.state.selected_id, 0u);
+    host.selected_pseudo_id = 0x1111;
+    host.model_load_handler();
+    host.selected_pseudo_id = 0x2222000000003333ull;
+    host.model_load_handler();
+    EXPECT_EQ(plugin.state.selected_id, 0x2222000000003333ull);
+}
+
+TEST_F(Setup, TheHostsButtonCallbackRunsTheUpdateTrigger) {
+    load();
+    host.click_handler();
+    ASSERT_EQ(desktop.message_boxes.size(), 1u);  // no KESTRO on this desktop
+    start_peer();
+    host.click_handler();
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    EXPECT_EQ(desktop.sent[0].from, main_window);
+}
+
+}  // namespace
