@@ -133,6 +133,8 @@ double KB_STDCALL get_total_area(HostWord plugin, HostWord lo, HostWord hi) {
 
 HostWord KB_STDCALL get_loaded_ifc_files_count(HostWord plugin) {
     log_query("get_loaded_ifc_files_count", {plugin});
+    if (host().reported_files_count)
+        return static_cast<std::uint32_t>(*host().reported_files_count);
     return host().files.size();
 }
 

@@ -58,6 +58,8 @@ public:
     std::vector<Object> objects;
     std::vector<bv::ObjectId> selected;
     std::vector<std::optional<std::u16string>> files;  // nullopt: a null name pointer
+    /// When set, get_loaded_ifc_files_count reports this instead of the number of files.
+    std::optional<std::int32_t> reported_files_count;
     bv::ObjectId selected_pseudo_id = 0xFFFFFFFF00000001ull;
     std::uint32_t next_button_id = 7;
 

@@ -12,8 +12,15 @@ namespace kb {
 /// counts as one, a lone surrogate as one) becomes '?'. Keeps at most width - 1 bytes.
 void to_narrow_field(std::u16string_view text, char* field, std::size_t width);
 
+/// The conversion of to_narrow_field without terminator or fill: writes at most `limit` bytes to
+/// `out` and returns how many it wrote. A code point is never split: it gives one byte or none.
+std::size_t to_narrow(std::u16string_view text, char* out, std::size_t limit);
+
 /// "%f": fixed notation, six decimals, '.' always, '-' for negatives, "nan"/"inf" spelled out.
 std::u16string format_fixed(double value);
+
+/// Appends the "%f" text of `value` to `out`, keeping at most its first `max_chars` characters.
+void append_fixed(std::u16string& out, double value, std::size_t max_chars);
 
 /// Each byte becomes the UTF-16 code unit of the same value (0x80..0xFF -> U+0080..U+00FF).
 std::u16string widen_bytes(std::string_view bytes);

@@ -1,0 +1,85 @@
+#include "elements/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace kb {
+
+namespace {
+
+constexpr bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool is_low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Large enough for the longest fixed text of a double: 309 integer digits, sign, point, six
+// decimals.
+constexpr std::size_t fixed_buffer_size = 400;
+
+// Writes the "%f" text of `value` into `buffer` and returns its length. The spelling of the
+// special values follows the C run-time: "nan", "-nan", "inf", "-inf".
+std::size_t write_fixed(double value, char (&buffer)[fixed_buffer_size]) {
+    const bool negative = std::signbit(value);
+    if (std::isnan(value) || std::isinf(value)) {
+        const char* word = std::isnan(value) ? (negative ? "-nan" : "nan")
+                                             : (negative ? "-inf" : "inf");
+        const std::size_t n = std::strlen(word);
+        std::memcpy(buffer, word, n);
+        return n;
+    }
+    // std::to_chars ignores the locale: '.' always, no grouping, '-' for negatives (also -0.0).
+    const auto result =
+        std::to_chars(buffer, buffer + fixed_buffer_size, value, std::chars_format::fixed, 6);
+    if (result.ec != std::errc{}) return 0;  // cannot happen with this buffer
+    return static_cast<std::size_t>(result.ptr - buffer);
+}
+
+}  // namespace
+
+std::size_t to_narrow(std::u16string_view text, char* out, std::size_t limit) {
+    const char16_t* p = text.data();
+    const char16_t* const end = p + text.size();
+    std::size_t n = 0;
+    while (p != end && n < limit) {
+        const char16_t c = *p++;
+        if (c != 0 && c <= 0xFF) {
+            out[n++] = static_cast<char>(static_cast<unsigned char>(c));
+            continue;
+        }
+        // Outside U+0001..U+00FF: one '?' per code point. A high surrogate followed by a low one
+        // is a single code point; a lone surrogate (and U+0000) is one of its own.
+        if (is_high_surrogate(c) && p != end && is_low_surrogate(*p)) ++p;
+        out[n++] = '?';
+    }
+    return n;
+}
+
+void to_narrow_field(std::u16string_view text, char* field, std::size_t width) {
+    if (width == 0) return;
+    const std::size_t n = to_narrow(text, field, width - 1);
+    std::memset(field + n, 0, width - n);
+}
+
+std::u16string format_fixed(double value) {
+    std::u16string out;
+    append_fixed(out, value, fixed_buffer_size);
+    return out;
+}
+
+void append_fixed(std::u16string& out, double value, std::size_t max_chars) {
+    char buffer[fixed_buffer_size];
+    std::size_t n = write_fixed(value, buffer);
+    if (n > max_chars) n = max_chars;
+    const std::size_t old = out.size();
+    out.resize(old + n);
+    char16_t* dst = out.data() + old;
+    for (std::size_t k = 0; k < n; ++k) dst[k] = static_cast<unsigned char>(buffer[k]);
+}
+
+std::u16string widen_bytes(std::string_view bytes) {
+    std::u16string out(bytes.size(), u'\0');
+    for (std::size_t k = 0; k < bytes.size(); ++k)
+        out[k] = static_cast<char16_t>(static_cast<unsigned char>(bytes[k]));
+    return out;
+}
+
+}  // namespace kb
