@@ -1,0 +1,519 @@
+#include "converter.h"
+
+#include "mesh_measure.h"
+#include "text.h"
+
+#include <ifcpp/geometry/Carve/GeometryConverter.h>
+#include <ifcpp/model/AttributeObject.h>
+#include <ifcpp/model/BuildingModel.h>
+#include <ifcpp/IFC4/include/IfcAreaMeasure.h>
+#include <ifcpp/IFC4/include/IfcComplexProperty.h>
+#include <ifcpp/IFC4/include/IfcConversionBasedUnit.h>
+#include <ifcpp/IFC4/include/IfcElementQuantity.h>
+#include <ifcpp/IFC4/include/IfcFeatureElementSubtraction.h>
+#include <ifcpp/IFC4/include/IfcGloballyUniqueId.h>
+#include <ifcpp/IFC4/include/IfcIdentifier.h>
+#include <ifcpp/IFC4/include/IfcLabel.h>
+#include <ifcpp/IFC4/include/IfcMeasureWithUnit.h>
+#include <ifcpp/IFC4/include/IfcNamedUnit.h>
+#include <ifcpp/IFC4/include/IfcPhysicalComplexQuantity.h>
+#include <ifcpp/IFC4/include/IfcPhysicalSimpleQuantity.h>
+#include <ifcpp/IFC4/include/IfcPort.h>
+#include <ifcpp/IFC4/include/IfcProject.h>
+#include <ifcpp/IFC4/include/IfcPropertyBoundedValue.h>
+#include <ifcpp/IFC4/include/IfcPropertyEnumeratedValue.h>
+#include <ifcpp/IFC4/include/IfcPropertyListValue.h>
+#include <ifcpp/IFC4/include/IfcPropertySet.h>
+#include <ifcpp/IFC4/include/IfcPropertySetDefinitionSet.h>
+#include <ifcpp/IFC4/include/IfcPropertySingleValue.h>
+#include <ifcpp/IFC4/include/IfcQuantityArea.h>
+#include <ifcpp/IFC4/include/IfcQuantityVolume.h>
+#include <ifcpp/IFC4/include/IfcRelDefinesByProperties.h>
+#include <ifcpp/IFC4/include/IfcRelDefinesByType.h>
+#include <ifcpp/IFC4/include/IfcSIPrefix.h>
+#include <ifcpp/IFC4/include/IfcSIUnit.h>
+#include <ifcpp/IFC4/include/IfcSpatialElement.h>
+#include <ifcpp/IFC4/include/IfcTypeObject.h>
+#include <ifcpp/IFC4/include/IfcUnitAssignment.h>
+#include <ifcpp/IFC4/include/IfcUnitEnum.h>
+#include <ifcpp/IFC4/include/IfcValue.h>
+#include <ifcpp/IFC4/include/IfcVolumeMeasure.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <locale>
+#include <set>
+#include <sstream>
+
+namespace ifc2snapshot {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+// The value as the STEP writer would put it, with full precision and no locale.
+std::string step_text(const BuildingObject& object) {
+    std::stringstream s;
+    s.imbue(std::locale::classic());
+    s.precision(17);
+    object.getStepParameter(s, false);
+    return s.str();
+}
+
+std::string number_text(double v) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return ec == std::errc() ? std::string(buffer, end) : std::string("0");
+}
+
+std::string as_text(const PropertyValue& value) {
+    if (const auto* text = std::get_if<std::string>(&value)) return *text;
+    if (const auto* number = std::get_if<double>(&value)) return number_text(*number);
+    return {};
+}
+
+PropertyValue value_of(const shared_ptr<BuildingObject>& object);
+
+PropertyValue joined(const std::vector<PropertyValue>& values) {
+    std::vector<PropertyValue> present;
+    for (const auto& v : values)
+        if (!std::holds_alternative<std::monostate>(v)) present.push_back(v);
+    if (present.empty()) return std::monostate{};
+    if (present.size() == 1) return present.front();
+    std::string text;
+    for (size_t i = 0; i < present.size(); ++i) {
+        if (i) text += ", ";
+        text += as_text(present[i]);
+    }
+    return text;
+}
+
+/// Text for strings, labels and enumerations, a number for measures, counts and integers;
+/// absent for unset values and for references to other entities.
+PropertyValue value_of(const shared_ptr<BuildingObject>& object) {
+    if (!object) return std::monostate{};
+    if (dynamic_pointer_cast<BuildingEntity>(object)) return std::monostate{};
+    if (const auto vector = dynamic_pointer_cast<AttributeObjectVector>(object)) {
+        std::vector<PropertyValue> values;
+        for (const auto& element : vector->m_vec) values.push_back(value_of(element));
+        return joined(values);
+    }
+    if (const auto b = dynamic_pointer_cast<BoolAttribute>(object)) return std::string(b->m_value ? "TRUE" : "FALSE");
+    if (const auto l = dynamic_pointer_cast<LogicalAttribute>(object))
+        return std::string(l->m_value == LOGICAL_TRUE ? "TRUE" : l->m_value == LOGICAL_FALSE ? "FALSE" : "UNKNOWN");
+    if (const auto i = dynamic_pointer_cast<IntegerAttribute>(object)) return static_cast<double>(i->m_value);
+    if (const auto r = dynamic_pointer_cast<RealAttribute>(object)) return r->m_value;
+    if (const auto s = dynamic_pointer_cast<StringAttribute>(object)) return to_utf8(s->m_value);
+    if (dynamic_pointer_cast<BinaryAttribute>(object)) return std::monostate{};
+
+    const std::string step = step_text(*object);
+    if (step.empty() || step == "$" || step == "*") return std::monostate{};
+    if (step.front() == '\'') return to_utf8(object->toString());
+    if (step.size() >= 2 && step.front() == '.' && step.back() == '.') {
+        const std::string name = step.substr(1, step.size() - 2);
+        if (name == "T") return std::string("TRUE");
+        if (name == "F") return std::string("FALSE");
+        if (name == "U") return std::string("UNKNOWN");
+        return name;
+    }
+    if (const auto number = parse_step_number(step)) return *number;
+    return to_utf8(std::wstring(step.begin(), step.end()));
+}
+
+template <class Label>
+std::string label_text(const shared_ptr<Label>& label) {
+    return label ? to_utf8(label->m_value) : std::string();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Units of the file's own quantities
+
+double prefix_factor(const std::string& step) {
+    static const std::pair<const char*, double> prefixes[] = {
+        {".EXA.", 1e18}, {".PETA.", 1e15}, {".TERA.", 1e12}, {".GIGA.", 1e9}, {".MEGA.", 1e6},
+        {".KILO.", 1e3}, {".HECTO.", 1e2}, {".DECA.", 1e1}, {".DECI.", 1e-1}, {".CENTI.", 1e-2},
+        {".MILLI.", 1e-3}, {".MICRO.", 1e-6}, {".NANO.", 1e-9}, {".PICO.", 1e-12},
+        {".FEMTO.", 1e-15}, {".ATTO.", 1e-18}};
+    for (const auto& [name, factor] : prefixes)
+        if (step == name) return factor;
+    return 1.0;
+}
+
+/// Factor from the unit to the SI base unit (m, m2, m3, ...).
+double unit_factor(const shared_ptr<IfcNamedUnit>& unit, int depth = 0) {
+    if (!unit || depth > 4) return 1.0;
+    if (const auto si = dynamic_pointer_cast<IfcSIUnit>(unit)) {
+        if (!si->m_Prefix) return 1.0;
+        const double p = prefix_factor(step_text(*si->m_Prefix));
+        const std::string type = si->m_UnitType ? step_text(*si->m_UnitType) : std::string();
+        if (type == ".AREAUNIT.") return p * p;
+        if (type == ".VOLUMEUNIT.") return p * p * p;
+        return p;
+    }
+    if (const auto converted = dynamic_pointer_cast<IfcConversionBasedUnit>(unit)) {
+        const auto& factor = converted->m_ConversionFactor;
+        if (!factor) return 1.0;
+        const PropertyValue v = value_of(factor->m_ValueComponent);
+        const double* number = std::get_if<double>(&v);
+        if (!number) return 1.0;
+        return *number * unit_factor(dynamic_pointer_cast<IfcNamedUnit>(factor->m_UnitComponent), depth + 1);
+    }
+    return 1.0;
+}
+
+struct ProjectUnits {
+    double area = 1.0;
+    double volume = 1.0;
+};
+
+ProjectUnits project_units(BuildingModel& model) {
+    ProjectUnits units;
+    const auto project = model.getIfcProject();
+    if (!project || !project->m_UnitsInContext) return units;
+    for (const auto& u : project->m_UnitsInContext->m_Units) {
+        const auto named = dynamic_pointer_cast<IfcNamedUnit>(u);
+        if (!named || !named->m_UnitType) continue;
+        const std::string type = step_text(*named->m_UnitType);
+        if (type == ".AREAUNIT.") units.area = unit_factor(named);
+        if (type == ".VOLUMEUNIT.") units.volume = unit_factor(named);
+    }
+    return units;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Property sets
+
+void add_property(const shared_ptr<IfcProperty>& property, const std::string& prefix,
+                  std::vector<SnapshotProperty>& out, int depth = 0) {
+    if (!property || depth > 8) return;
+    const std::string name = prefix + label_text(property->m_Name);
+    if (const auto single = dynamic_pointer_cast<IfcPropertySingleValue>(property)) {
+        PropertyValue v = value_of(single->m_NominalValue);
+        if (std::holds_alternative<std::monostate>(v)) v = std::string();
+        out.push_back({name, std::move(v)});
+        return;
+    }
+    auto list_value = [](const std::vector<shared_ptr<IfcValue>>& values) {
+        std::vector<PropertyValue> parts;
+        for (const auto& v : values) parts.push_back(value_of(v));
+        PropertyValue result = joined(parts);
+        if (std::holds_alternative<std::monostate>(result)) result = std::string();
+        return result;
+    };
+    if (const auto enumerated = dynamic_pointer_cast<IfcPropertyEnumeratedValue>(property)) {
+        out.push_back({name, list_value(enumerated->m_EnumerationValues)});
+        return;
+    }
+    if (const auto list = dynamic_pointer_cast<IfcPropertyListValue>(property)) {
+        out.push_back({name, list_value(list->m_ListValues)});
+        return;
+    }
+    if (const auto bounded = dynamic_pointer_cast<IfcPropertyBoundedValue>(property)) {
+        const PropertyValue lower = value_of(bounded->m_LowerBoundValue);
+        const PropertyValue upper = value_of(bounded->m_UpperBoundValue);
+        const bool has_lower = !std::holds_alternative<std::monostate>(lower);
+        const bool has_upper = !std::holds_alternative<std::monostate>(upper);
+        if (has_lower && has_upper) out.push_back({name, as_text(lower) + " - " + as_text(upper)});
+        else if (has_lower) out.push_back({name, lower});
+        else if (has_upper) out.push_back({name, upper});
+        else out.push_back({name, as_text(value_of(bounded->m_SetPointValue))});
+        return;
+    }
+    if (const auto complex = dynamic_pointer_cast<IfcComplexProperty>(property)) {
+        for (const auto& child : complex->m_HasProperties) add_property(child, name + ".", out, depth + 1);
+        return;
+    }
+    out.push_back({name, std::string()});  // reference and table values: the name alone
+}
+
+void add_quantity(const shared_ptr<IfcPhysicalQuantity>& quantity, const std::string& prefix,
+                  std::vector<SnapshotProperty>& out, int depth = 0) {
+    if (!quantity || depth > 8) return;
+    const std::string name = prefix + label_text(quantity->m_Name);
+    if (const auto complex = dynamic_pointer_cast<IfcPhysicalComplexQuantity>(quantity)) {
+        for (const auto& child : complex->m_HasQuantities) add_quantity(child, name + ".", out, depth + 1);
+        return;
+    }
+    // LengthValue, AreaValue, VolumeValue, CountValue, WeightValue, TimeValue
+    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
+    quantity->getAttributes(attributes);
+    for (const auto& [attribute, value] : attributes) {
+        if (attribute.size() > 5 && attribute.compare(attribute.size() - 5, 5, "Value") == 0) {
+            PropertyValue v = value_of(value);
+            if (std::holds_alternative<std::monostate>(v)) v = std::string();
+            out.push_back({name, std::move(v)});
+            return;
+        }
+    }
+}
+
+SnapshotPropertySet convert_definition(const shared_ptr<IfcPropertySetDefinition>& definition) {
+    SnapshotPropertySet set;
+    set.name = definition->m_Name ? to_utf8(definition->m_Name->m_value) : std::string(definition->className());
+    if (const auto pset = dynamic_pointer_cast<IfcPropertySet>(definition)) {
+        for (const auto& p : pset->m_HasProperties) add_property(p, "", set.properties);
+    } else if (const auto qset = dynamic_pointer_cast<IfcElementQuantity>(definition)) {
+        for (const auto& q : qset->m_Quantities) add_quantity(q, "", set.properties);
+    } else {
+        // Predefined property sets (door and window lining, ...) carry their values as attributes.
+        std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
+        definition->getAttributes(attributes);
+        for (const auto& [attribute, value] : attributes) {
+            if (attribute == "GlobalId" || attribute == "OwnerHistory" || attribute == "Name" || attribute == "Description")
+                continue;
+            PropertyValue v = value_of(value);
+            if (!std::holds_alternative<std::monostate>(v)) set.properties.push_back({attribute, std::move(v)});
+        }
+    }
+    return set;
+}
+
+void collect_definitions(const shared_ptr<IfcPropertySetDefinitionSelect>& select,
+                         std::vector<shared_ptr<IfcPropertySetDefinition>>& out) {
+    if (const auto single = dynamic_pointer_cast<IfcPropertySetDefinition>(select)) out.push_back(single);
+    else if (const auto many = dynamic_pointer_cast<IfcPropertySetDefinitionSet>(select))
+        for (const auto& d : many->m_vec)
+            if (d) out.push_back(d);
+}
+
+/// The object's own property and quantity sets, then those of its type object.
+struct Definitions {
+    std::vector<shared_ptr<IfcPropertySetDefinition>> own;
+    std::vector<shared_ptr<IfcPropertySetDefinition>> inherited;
+};
+
+template <class WithIsDefinedBy>
+void collect_own(const WithIsDefinedBy& object, Definitions& defs) {
+    for (const auto& weak : object.m_IsDefinedBy_inverse)
+        if (const auto rel = weak.lock()) collect_definitions(rel->m_RelatingPropertyDefinition, defs.own);
+}
+
+Definitions definitions_of(const shared_ptr<IfcObjectDefinition>& object) {
+    Definitions defs;
+    if (const auto o = dynamic_pointer_cast<IfcObject>(object)) {
+        collect_own(*o, defs);
+        for (const auto& weak : o->m_IsTypedBy_inverse) {
+            const auto rel = weak.lock();
+            if (!rel || !rel->m_RelatingType) continue;
+            for (const auto& d : rel->m_RelatingType->m_HasPropertySets)
+                if (d) defs.inherited.push_back(d);
+        }
+    } else if (const auto c = dynamic_pointer_cast<IfcContext>(object)) {
+        collect_own(*c, defs);
+    }
+    return defs;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The file's own volume and area
+
+std::optional<double> pick_quantity(const std::vector<std::pair<std::string, double>>& found,
+                                    std::initializer_list<const char*> preferred) {
+    for (const char* name : preferred)
+        for (const auto& [n, v] : found)
+            if (n == name) return v;
+    if (!found.empty()) return found.front().second;
+    return std::nullopt;
+}
+
+struct FileQuantities {
+    std::optional<double> volume;
+    std::optional<double> area;
+};
+
+FileQuantities file_quantities(const Definitions& defs, const ProjectUnits& units) {
+    std::vector<std::pair<std::string, double>> volumes, areas;
+    auto scan = [&](const std::vector<shared_ptr<IfcPropertySetDefinition>>& list) {
+        for (const auto& d : list) {
+            const auto qset = dynamic_pointer_cast<IfcElementQuantity>(d);
+            if (!qset) continue;
+            for (const auto& q : qset->m_Quantities) {
+                if (const auto v = dynamic_pointer_cast<IfcQuantityVolume>(q); v && v->m_VolumeValue) {
+                    const double f = v->m_Unit ? unit_factor(v->m_Unit) : units.volume;
+                    volumes.emplace_back(label_text(v->m_Name), v->m_VolumeValue->m_value * f);
+                } else if (const auto a = dynamic_pointer_cast<IfcQuantityArea>(q); a && a->m_AreaValue) {
+                    const double f = a->m_Unit ? unit_factor(a->m_Unit) : units.area;
+                    areas.emplace_back(label_text(a->m_Name), a->m_AreaValue->m_value * f);
+                }
+            }
+        }
+    };
+    scan(defs.own);
+    scan(defs.inherited);
+    FileQuantities q;
+    q.volume = pick_quantity(volumes, {"NetVolume", "GrossVolume"});
+    q.area = pick_quantity(areas, {"NetSurfaceArea", "GrossSurfaceArea", "TotalSurfaceArea", "OuterSurfaceArea",
+                                   "NetArea", "GrossArea", "NetSideArea", "GrossSideArea", "NetFloorArea",
+                                   "GrossFloorArea"});
+    return q;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Objects
+
+bool is_spatial_container(const std::string& entity) {
+    return entity == "IfcProject" || entity == "IfcSite" || entity == "IfcBuilding" || entity == "IfcBuildingStorey";
+}
+
+/// The objects the viewer lists: the project and every product except voids and ports.
+bool is_listed_object(const shared_ptr<BuildingEntity>& entity) {
+    if (dynamic_pointer_cast<IfcProject>(entity)) return true;
+    if (!dynamic_pointer_cast<IfcProduct>(entity)) return false;
+    return !dynamic_pointer_cast<IfcFeatureElementSubtraction>(entity) && !dynamic_pointer_cast<IfcPort>(entity);
+}
+
+SnapshotPropertySet attribute_set(const shared_ptr<IfcObjectDefinition>& object) {
+    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
+    object->getAttributes(attributes);
+    auto attribute_text = [&](const char* name) {
+        for (const auto& [n, v] : attributes)
+            if (n == name) return as_text(value_of(v));
+        return std::string();
+    };
+
+    SnapshotPropertySet set;
+    set.name = attribute_set_name;
+    const std::string guid = attribute_text("GlobalId");
+    if (!guid.empty()) set.properties.push_back({"Guid", guid});
+    set.properties.push_back({"Name", attribute_text("Name")});
+    const std::string entity = object->className();
+    set.properties.push_back({"IfcEntity", entity});
+    std::string object_type = attribute_text("ObjectType");
+    if (object_type.empty() && is_spatial_container(entity)) object_type = entity;
+    set.properties.push_back({"ObjectType", object_type});
+    for (const auto& [name, value] : attributes) {
+        if (name == "GlobalId" || name == "OwnerHistory" || name == "Name" || name == "ObjectType") continue;
+        PropertyValue v = value_of(value);
+        if (!std::holds_alternative<std::monostate>(v)) set.properties.push_back({name, std::move(v)});
+    }
+    return set;
+}
+
+void union_bounds(std::array<double, 6>& into, bool& any, const std::array<double, 6>& b) {
+    if (!any) {
+        into = b;
+        any = true;
+        return;
+    }
+    for (int k = 0; k < 3; ++k) {
+        into[k] = std::min(into[k], b[k]);
+        into[k + 3] = std::max(into[k + 3], b[k + 3]);
+    }
+}
+
+// Bounds of an aggregate without geometry of its own (a stair of flights, a roof of slabs):
+// the union of its parts'.
+void parts_bounds(ProductShapeData& shape, std::array<double, 6>& into, bool& any, int depth = 0) {
+    if (depth > 16) return;
+    for (const auto& child : shape.getChildren()) {
+        if (!child) continue;
+        const MeshMeasure m = measure_product(*child);
+        if (m.has_mesh) union_bounds(into, any, m.bounds);
+        parts_bounds(*child, into, any, depth + 1);
+    }
+}
+
+void keep_geometry_message(void* target, shared_ptr<StatusCallback::Message> m) {
+    if (!m) return;
+    if (m->m_message_type == StatusCallback::MESSAGE_TYPE_WARNING || m->m_message_type == StatusCallback::MESSAGE_TYPE_ERROR) {
+        std::string text = to_utf8(m->m_message_text);
+        if (m->m_entity) text = "#" + std::to_string(m->m_entity->m_entity_id) + ": " + text;
+        static_cast<std::vector<std::string>*>(target)->push_back(std::move(text));
+    }
+}
+
+std::string base_name(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+Snapshot convert_model(ReadModel& read, const std::string& file_name, ConversionStats* stats) {
+    ConversionStats local;
+    ConversionStats& st = stats ? *stats : local;
+    st.messages.insert(st.messages.end(), read.messages.begin(), read.messages.end());
+
+    BuildingModel& model = *read.model;
+    std::vector<shared_ptr<IfcObjectDefinition>> objects;
+    for (const auto& [id, entity] : model.getMapIfcEntities())
+        if (entity && id >= 0 && is_listed_object(entity)) objects.push_back(dynamic_pointer_cast<IfcObjectDefinition>(entity));
+    if (objects.empty()) throw ReadError("the file holds no building object (no IfcProject, no product)");
+
+    GeometryConverter geometry(read.model);
+    std::vector<std::string> geometry_messages;
+    geometry.setMessageCallBack(&geometry_messages, &keep_geometry_message);
+    try {
+        geometry.convertGeometry();
+    } catch (const std::exception& e) {
+        throw ReadError(std::string("the geometry could not be converted: ") + e.what());
+    } catch (const carve::exception& e) {
+        throw ReadError("the geometry could not be converted: " + e.str());
+    }
+    geometry.unsetMessageCallBack();
+    st.messages.insert(st.messages.end(), geometry_messages.begin(), geometry_messages.end());
+    auto& shapes = geometry.getShapeInputData();
+    const ProjectUnits units = project_units(model);
+
+    Snapshot snapshot;
+    snapshot.files.push_back(file_name);
+    snapshot.objects.reserve(objects.size());
+    for (const auto& object : objects) {
+        SnapshotObject out;
+        out.id = static_cast<std::uint64_t>(object->m_entity_id);
+        out.property_sets.push_back(attribute_set(object));
+
+        const Definitions defs = definitions_of(object);
+        std::set<const IfcPropertySetDefinition*> seen;
+        std::set<std::string> own_names;
+        for (const auto& d : defs.own) {
+            if (!seen.insert(d.get()).second) continue;
+            out.property_sets.push_back(convert_definition(d));
+            own_names.insert(out.property_sets.back().name);
+        }
+        // A set the occurrence defines itself overrides the type's set of the same name.
+        for (const auto& d : defs.inherited) {
+            if (!seen.insert(d.get()).second) continue;
+            SnapshotPropertySet set = convert_definition(d);
+            if (!own_names.count(set.name)) out.property_sets.push_back(std::move(set));
+        }
+
+        MeshMeasure mesh;
+        const auto shape = shapes.find(object->m_entity_id);
+        if (shape != shapes.end() && shape->second) {
+            mesh = measure_product(*shape->second);
+            if (mesh.has_mesh) {
+                out.bounds = mesh.bounds;
+            } else if (!dynamic_pointer_cast<IfcSpatialElement>(object) && !dynamic_pointer_cast<IfcProject>(object)) {
+                bool any = false;
+                parts_bounds(*shape->second, out.bounds, any);
+            }
+        }
+        if (mesh.has_mesh) ++st.with_mesh;
+        if (mesh.all_closed) {
+            out.volume = mesh.volume;
+            out.area = mesh.area;
+            ++st.measured_from_mesh;
+        } else {
+            const FileQuantities q = file_quantities(defs, units);
+            if (q.volume || q.area) ++st.measured_from_quantities;
+            out.volume = q.volume.value_or(0.0);
+            out.area = q.area.value_or(0.0);
+        }
+
+        const auto& identity = out.property_sets.front();
+        if (identity.find("Guid")) ++st.with_guid;
+        if (is_spatial_container(std::get<std::string>(identity.find("ObjectType")->value))) ++st.spatial_containers;
+        snapshot.objects.push_back(std::move(out));
+    }
+    st.objects = snapshot.objects.size();
+    return snapshot;
+}
+
+Snapshot convert_ifc_file(const std::string& path, ConversionStats* stats) {
+    ReadModel read = read_ifc_file(path);
+    return convert_model(read, base_name(path), stats);
+}
+
+} // namespace ifc2snapshot

@@ -1,0 +1,122 @@
+#include "ifc_reader.h"
+
+#include "text.h"
+
+#include <ifcpp/model/BuildingModel.h>
+#include <ifcpp/model/BuildingException.h>
+#include <ifcpp/reader/ReaderSTEP.h>
+
+#include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace ifc2snapshot {
+namespace {
+
+std::string upper_ascii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+bool starts_with(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// The IFC library converts text through the C library, which only knows multibyte text under
+// a UTF-8 locale. The locale is switched for the reading alone and put back afterwards, so
+// nothing this tool formats itself ever depends on it.
+class ReaderLocale {
+public:
+    ReaderLocale() {
+        const char* current = std::setlocale(LC_ALL, nullptr);
+        saved_ = current ? current : "C";
+        for (const char* name : {"en_US.UTF-8", "C.UTF-8", "C.utf8"})
+            if (std::setlocale(LC_ALL, name)) break;
+    }
+    ~ReaderLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    ReaderLocale(const ReaderLocale&) = delete;
+    ReaderLocale& operator=(const ReaderLocale&) = delete;
+
+private:
+    std::string saved_;
+};
+
+void keep_message(void* target, shared_ptr<StatusCallback::Message> m) {
+    if (!m) return;
+    switch (m->m_message_type) {
+    case StatusCallback::MESSAGE_TYPE_MINOR_WARNING:
+    case StatusCallback::MESSAGE_TYPE_WARNING:
+    case StatusCallback::MESSAGE_TYPE_ERROR:
+        static_cast<std::vector<std::string>*>(target)->push_back(to_utf8(m->m_message_text));
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+std::string read_step_schema(std::string_view content) {
+    std::string_view rest = content;
+    if (starts_with(rest, "\xEF\xBB\xBF")) rest.remove_prefix(3);
+    while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front()))) rest.remove_prefix(1);
+    if (starts_with(rest, "PK")) throw ReadError("a compressed ifcZIP file; unpack it first");
+    if (starts_with(rest, "<")) throw ReadError("an ifcXML file; only IFC STEP files (.ifc) are read");
+    if (!starts_with(rest, "ISO-10303-21;")) throw ReadError("not an IFC file (no ISO-10303-21 header)");
+
+    const std::string_view head = rest.substr(0, std::min<size_t>(rest.size(), 64 * 1024));
+    const size_t end_of_header = head.find("ENDSEC");
+    const size_t at = head.find("FILE_SCHEMA");
+    if (at == std::string_view::npos || (end_of_header != std::string_view::npos && at > end_of_header))
+        throw ReadError("the header names no schema (FILE_SCHEMA is missing)");
+    const size_t open = head.find('\'', at);
+    const size_t close = open == std::string_view::npos ? open : head.find('\'', open + 1);
+    if (close == std::string_view::npos || close == open + 1)
+        throw ReadError("the header names no schema (FILE_SCHEMA is empty)");
+    return std::string(head.substr(open + 1, close - open - 1));
+}
+
+bool is_supported_schema(std::string_view schema) {
+    const std::string s = upper_ascii(schema);
+    if (starts_with(s, "IFC2X3")) return true;
+    return starts_with(s, "IFC4") && !starts_with(s, "IFC4X");
+}
+
+ReadModel read_ifc_content(std::string content) {
+    ReadModel result;
+    result.schema = read_step_schema(content);
+    if (!is_supported_schema(result.schema))
+        throw ReadError("unsupported schema " + result.schema + " (IFC2X3 and IFC4 are read)");
+
+    result.model = std::make_shared<BuildingModel>();
+    auto reader = std::make_shared<ReaderSTEP>();
+    reader->setMessageCallBack(&result.messages, &keep_message);
+    result.model->setMessageCallBack(&result.messages, &keep_message);
+    try {
+        ReaderLocale locale;
+        reader->loadModelFromString(content, result.model);
+    } catch (const BuildingException& e) {
+        throw ReadError(std::string("the IFC reader failed: ") + e.what());
+    } catch (const std::exception& e) {
+        throw ReadError(std::string("the IFC reader failed: ") + e.what());
+    }
+    result.model->unsetMessageCallBack();
+    if (result.model->getMapIfcEntities().empty())
+        throw ReadError("no entities could be read from the DATA section");
+    return result;
+}
+
+ReadModel read_ifc_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ReadError("cannot open the file");
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw ReadError("cannot read the file");
+    return read_ifc_content(std::move(content));
+}
+
+} // namespace ifc2snapshot

@@ -1,0 +1,85 @@
+// ifc2snapshot: converts an IFC file into the model snapshot that the substitute viewer loads.
+//
+//   ifc2snapshot [--pretty] [--verbose] [--quiet] IN.ifc OUT.json
+//
+// Exit status 0 on success, 1 when the file cannot be converted (nothing is written then),
+// 2 on wrong usage.
+#include "converter.h"
+#include "snapshot.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+void usage() {
+    std::fputs("usage: ifc2snapshot [--pretty] [--verbose] [--quiet] IN.ifc OUT.json\n"
+               "  Reads an IFC2X3 or IFC4 STEP file and writes the viewer's model snapshot (JSON).\n"
+               "  --pretty   indent the JSON\n"
+               "  --verbose  list every message of the IFC reader and the geometry converter\n"
+               "  --quiet    print nothing on success\n",
+               stderr);
+}
+
+int run(int argc, char** argv) {
+    bool pretty = false, verbose = false, quiet = false;
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--pretty") pretty = true;
+        else if (arg == "--verbose") verbose = true;
+        else if (arg == "--quiet") quiet = true;
+        else if (arg == "-h" || arg == "--help") { usage(); return 0; }
+        else if (!arg.empty() && arg[0] == '-' && arg != "-") { usage(); return 2; }
+        else paths.push_back(arg);
+    }
+    if (paths.size() != 2) {
+        usage();
+        return 2;
+    }
+    const std::string& in = paths[0];
+    const std::string& out = paths[1];
+
+    ifc2snapshot::ConversionStats stats;
+    std::string json;
+    try {
+        const ifc2snapshot::Snapshot snapshot = ifc2snapshot::convert_ifc_file(in, &stats);
+        json = ifc2snapshot::to_json(snapshot, pretty);
+    } catch (const ifc2snapshot::ReadError& e) {
+        std::fprintf(stderr, "ifc2snapshot: cannot convert %s: %s\n", in.c_str(), e.what());
+        return 1;
+    }
+    try {
+        ifc2snapshot::write_file_atomically(out, json);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ifc2snapshot: %s\n", e.what());
+        return 1;
+    }
+    if (verbose)
+        for (const auto& m : stats.messages) std::fprintf(stderr, "ifc2snapshot: %s: %s\n", in.c_str(), m.c_str());
+    if (!quiet) {
+        const size_t to_send = stats.with_guid - stats.spatial_containers;
+        std::fprintf(stderr,
+                     "ifc2snapshot: %s -> %s: %zu objects (%zu with a GUID, %zu spatial containers, %zu to send), "
+                     "%zu with a mesh, volume/area from %zu closed meshes and %zu quantity sets, %zu messages\n",
+                     in.c_str(), out.c_str(), stats.objects, stats.with_guid, stats.spatial_containers, to_send,
+                     stats.with_mesh, stats.measured_from_mesh, stats.measured_from_quantities, stats.messages.size());
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ifc2snapshot: internal error: %s\n", e.what());
+    } catch (...) {
+        // The IFC and mesh libraries throw their own types too.
+        std::fputs("ifc2snapshot: internal error in the IFC library\n", stderr);
+    }
+    return 1;
+}
