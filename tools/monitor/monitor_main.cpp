@@ -57,6 +57,7 @@ struct Options {
     long long raw_dw_data = -1;
     int raw_fill = 0;
     int raw_repeat = 1;
+    bool close_monitors = false;
 };
 
 struct Row {
@@ -595,6 +596,23 @@ BOOL CALLBACK find_class(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+BOOL CALLBACK close_monitor_window(HWND hwnd, LPARAM count) {
+    wchar_t name[256];
+    if (GetClassNameW(hwnd, name, 256) && std::wcscmp(name, window_class) == 0) {
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        ++*reinterpret_cast<int*>(count);
+    }
+    return TRUE;
+}
+
+/// Asks every running monitor to leave, as closing its window would.
+int run_close_monitors() {
+    int count = 0;
+    EnumWindows(close_monitor_window, reinterpret_cast<LPARAM>(&count));
+    std::printf("{\"event\":\"close-monitors\",\"windows\":%d}\n", count);
+    return 0;
+}
+
 int run_sender() {
     const Options& o = app.options;
     ClassSearch search{o.to_class.c_str(), nullptr};
@@ -690,6 +708,8 @@ bool parse_options(Options& o) {
             if (!number(o.timeout_ms) || o.timeout_ms < 0) return false;
         } else if (a == L"--screenshot") {
             if (!value(o.screenshot)) return false;
+        } else if (a == L"--close-monitors") {
+            o.close_monitors = true;
         } else if (a == L"--send-raw-bytes") {
             if (!number(o.raw_bytes) || o.raw_bytes < 0 || o.raw_bytes > 0x7FFFFFFF) return false;
         } else if (a == L"--to-class") {
@@ -730,8 +750,8 @@ int run_monitor(HINSTANCE instance) {
         std::wstring title = L"KESTRO monitor";
         if (i > 0) title += L" (" + widen(std::to_string(i + 1)) + L")";
         // The window is known to window_of from its first message on.
-        w.hwnd = CreateWindowExW(0, window_class, title.c_str(), WS_OVERLAPPEDWINDOW, 40 + 30 * i, 560 + 30 * i,
-                                 1180, 420, nullptr, nullptr, instance, nullptr);
+        w.hwnd = CreateWindowExW(0, window_class, title.c_str(), WS_OVERLAPPEDWINDOW, 30 * i, 810 + 30 * i,
+                                 1200, 420, nullptr, nullptr, instance, nullptr);
         if (!w.hwnd) return 5;
         create_children(w);
         layout(w);
@@ -782,7 +802,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                 return 2;
             }
         }
-        int code = app.options.raw_bytes >= 0 ? run_sender() : run_monitor(instance);
+        int code = app.options.close_monitors ? run_close_monitors()
+                   : app.options.raw_bytes >= 0 ? run_sender()
+                                                : run_monitor(instance);
         if (app.log) std::fclose(app.log);
         return code;
     } catch (...) {

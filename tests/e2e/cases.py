@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+"""End-to-end cases: the substitute viewer with the real module, and the KESTRO monitor.
+
+    cases.py CASE --viewer EXE --monitor EXE --plugin DLL --wine-run SCRIPT --prefix DIR
+
+Each case starts real processes under Wine (WINEPREFIX and DISPLAY from the environment when
+set; otherwise the given prefix and a private Xvfb) and checks what the two programs logged.
+"""
+import argparse
+import json
+import os
+import sys
+import traceback
+
+import expected
+from harness import (Desktop, Failure, calls, calls_per_request, check, final_selection,
+                     main_window, of, record_messages, the_only_message)
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEMO_MODEL = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'models', 'demo_building.json')
+
+WAIT = 30000  # ms a viewer script waits for a GUID request
+INBOUND_CALLS = ('select', 'set_object_active', 'invalidate', 'unselect_openings', 'zoom_to')
+PSEUDO = 'selected'
+
+
+def load_demo():
+    with open(DEMO_MODEL, encoding='utf-8') as f:
+        return json.load(f)
+
+
+def obj(object_id, guid=None, name='', entity='IfcWall', object_type='Muro', extra=None,
+        bounds=(0, 0, 0, 1, 2, 3), volume=1.5, area=12.0):
+    identity = [{'name': 'Name', 'value': name}, {'name': 'IfcEntity', 'value': entity},
+                {'name': 'ObjectType', 'value': object_type}]
+    if guid is not None:
+        identity.insert(0, {'name': 'Guid', 'value': guid})
+    sets = [{'name': 'Atributos', 'properties': identity}]
+    if extra:
+        sets.append({'name': 'Pset', 'properties': [{'name': k, 'value': v} for k, v in extra]})
+    return {'id': object_id, 'bounds': list(bounds), 'volume': volume, 'area': area,
+            'property_sets': sets}
+
+
+def model(objects, files=('a.ifc',)):
+    return {'format': 'kestro-bimvision-snapshot', 'version': 1, 'files': list(files),
+            'objects': objects}
+
+
+SMALL = model([
+    obj(1, 'GUID-A', 'Muro A', extra=[('Width', 0.3), ('Material', 'Hormigón')]),
+    obj(2, 'GUID-B', 'Muro B', entity='IfcSlab', object_type='Forjado', extra=[('Espesor', 0.25)]),
+    obj(3, 'GUID-C', 'Pilar C', entity='IfcColumn', object_type='Pilar'),
+], files=('a.ifc', 'b.ifc'))
+
+
+def assert_records(message, want):
+    check(message['valid'], 'the monitor rejected the message: %s' % message.get('reason'))
+    problems = expected.compare_records(message['records'], want)
+    check(not problems, 'records differ from the model:\n  ' + '\n  '.join(problems[:40]))
+    check(message['dwData'] == len(want), 'dwData %s for %d records' % (message['dwData'], len(want)))
+    check(message['cbData'] == 12336 * len(want), 'cbData %s for %d records' % (message['cbData'], len(want)))
+
+
+# ---- cases ---------------------------------------------------------------------------------
+
+def button_click_sends_every_element_of_the_model(d):
+    demo = load_demo()
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    viewer = d.run_viewer(DEMO_MODEL, 'click; quit')
+    events = d.end_monitor(monitor)
+    message = the_only_message(events)
+    assert_records(message, expected.records(demo, expected.REQUEST_UPDATE))
+    check(message['wParam'] == main_window(viewer), 'wParam is not the viewer main window')
+    # The button carries the icon from the folder beside the module.
+    images = calls(viewer, ('set_button_image',))
+    check(images and images[0]['path'].lower().endswith('\\kestro_bimvision_data\\kestro.ico'),
+          'button image path: %s' % images)
+    check(images[0].get('icon_loaded') is True, 'the viewer could not load the button icon')
+    texts = calls(viewer, ('set_button_text',))
+    check(texts and (texts[0]['text'], texts[0]['hint']) == ('Kestro-BimVision', 'Actualizar KESTRO'),
+          'button texts: %s' % texts)
+
+
+def button_click_without_peer_shows_the_error_box(d):
+    viewer = d.run_viewer(SMALL, 'click; dismiss-dialog 20000; quit')
+    dialogs = of(viewer, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    check(dialogs[0]['text'] == 'Debe ejecutar el progrma KESTRO', 'text %r' % dialogs[0]['text'])
+    check(int(dialogs[0]['owner']) == main_window(viewer), 'the box is not owned by the main window')
+    check(not calls(viewer, ('get_all_objects', 'get_selected')), 'elements were read without a peer')
+
+
+def selection_change_sends_only_a_single_selected_element(d):
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    # Two selected, none selected, then exactly one: only the last change goes out.
+    viewer = d.run_viewer(SMALL, 'select GUID-A,GUID-C; sleep 300; select; sleep 300; select GUID-B; quit')
+    events = d.end_monitor(monitor)
+    check(len(of(viewer, 'selection_change')) == 3, 'the viewer did not report three selection changes')
+    message = the_only_message(events)
+    assert_records(message, expected.records(SMALL, expected.REQUEST_SELECTION, [SMALL['objects'][1]]))
+
+
+def drag_sends_the_selected_elements_and_returns_2(d):
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    viewer = d.run_viewer(SMALL, 'select GUID-A,GUID-C; drag; quit')
+    events = d.end_monitor(monitor)
+    message = the_only_message(events)
+    assert_records(message, expected.records(SMALL, expected.REQUEST_DRAG,
+                                             [SMALL['objects'][0], SMALL['objects'][2]]))
+    done = of(viewer, 'drag_enter_done')
+    check(done and done[0]['result'] == 2, 'on_drag_enter returned %s' % done)
+
+
+def without_peer_selection_and_drag_stay_silent(d):
+    viewer = d.run_viewer(SMALL, 'select GUID-A; drag; sleep 200; quit')
+    done = of(viewer, 'drag_enter_done')
+    check(done and done[0]['result'] == 2, 'on_drag_enter returned %s' % done)
+    check(not of(viewer, 'dialog'), 'a dialog appeared')
+    check(not calls(viewer, ('get_selected', 'get_all_objects')), 'elements were read without a peer')
+    check(final_selection(viewer) == ['GUID-A'], 'the selection changed')
+
+
+def empty_model_button_sends_an_empty_message(d):
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    d.run_viewer(model([], files=()), 'click; quit')
+    message = the_only_message(d.end_monitor(monitor))
+    check(message['valid'] and message['dwData'] == 0 and message['cbData'] == 0 and not message['records'],
+          'expected an accepted message with 0 records, got %s' % message)
+
+
+def only_the_first_window_of_the_peer_receives(d):
+    monitor = d.start_monitor('--windows', '2', '--quit-after', '2', '--timeout', '120000')
+    d.run_viewer(SMALL, 'click; select GUID-A; quit')
+    events = d.end_monitor(monitor)
+    messages = record_messages(events)
+    check(len(messages) == 2, 'expected two messages (button, selection), got %d' % len(messages))
+    receivers = {m['hwnd'] for m in messages}
+    check(len(receivers) == 1, 'more than one monitor window received: %s' % receivers)
+    for m in messages:
+        check(m['hwnd'] == m['first_own_window'],
+              'window %s received, the first in system order is %s' % (m['hwnd'], m['first_own_window']))
+
+
+def guid_request_selects_activates_and_zooms(d):
+    target = SMALL['objects'][2]
+    monitor = d.start_monitor('--send-guid', 'GUID-C', '--quit-after', '1', '--timeout', '120000')
+    # The selection of GUID-A reaches the monitor, which then asks for GUID-C.
+    viewer = d.run_viewer(SMALL, 'select GUID-A; wait-requests 1 %d; quit' % WAIT)
+    events = d.end_monitor(monitor)
+    groups = calls_per_request(viewer, INBOUND_CALLS)
+    check(len(groups) == 1, 'expected one GUID request at the viewer, got %d' % len(groups))
+    copydata, made = groups[0]
+    seen = [(c['name'], c.get('pseudo') or c.get('object'), c.get('flags')) for c in made]
+    oid = str(target['id'])
+    want = [('select', PSEUDO, [False]), ('set_object_active', PSEUDO, [False, False]),
+            ('invalidate', None, None), ('select', oid, [True]), ('set_object_active', oid, [True, False]),
+            ('unselect_openings', oid, None), ('zoom_to', oid, None), ('invalidate', None, None)]
+    check(seen == want, 'host calls for the request:\n  got  %s\n  want %s' % (seen, want))
+    check(copydata['text'] == 'GUID-C' and copydata['cbData'] == 7, 'the request reached the viewer as %s' % copydata)
+    sent = of(events, 'sent')
+    check(len(sent) == 1 and sent[0]['delivered'], 'the monitor did not deliver its request: %s' % sent)
+    check(sent[0]['result'] == copydata['result'],
+          'the monitor got %s, the viewer answered %s' % (sent[0]['result'], copydata['result']))
+    check(sent[0]['to'] == main_window(viewer), 'the request went to %s, not the main window' % sent[0]['to'])
+    check(final_selection(viewer) == ['GUID-C'], 'final selection %s' % final_selection(viewer))
+
+
+def hostile_guid_requests_are_passed_on_without_harm(d):
+    # The first message is the selection of GUID-B; the monitor then sends, built on that GUID:
+    # null data, 200 bytes without NUL, 150 characters, cbData 0, the GUID without its NUL.
+    modes = ['null', 'nonul', 'long', 'empty', 'bare']
+    options = [o for m in modes for o in ('--send-raw', m)]
+    monitor = d.start_monitor(*options, '--quit-after', '1', '--timeout', '120000')
+    viewer = d.run_viewer(SMALL, 'select GUID-B; wait-requests %d %d; quit' % (len(modes), WAIT))
+    events = d.end_monitor(monitor)
+    sent = of(events, 'sent')
+    check([s['mode'] for s in sent] == modes, 'sent %s' % sent)
+    groups = calls_per_request(viewer, INBOUND_CALLS)
+    check(len(groups) == len(modes), 'expected %d requests at the viewer, got %d' % (len(modes), len(groups)))
+    for s, (copydata, _) in zip(sent, groups):
+        check(s['delivered'] and s['result'] == copydata['result'],
+              '%s: the message was not passed on to the viewer (%s / %s)' % (s['mode'], s, copydata))
+    by_mode = dict(zip(modes, groups))
+
+    def picked(mode):
+        return [c.get('guid') for c in by_mode[mode][1] if c['name'] == 'select' and c.get('flags') == [True]]
+
+    null_msg, null_calls = by_mode['null']
+    check(null_msg['text'] is None and not null_calls, 'null data: host calls %s' % null_calls)
+    for mode, length in (('nonul', 200), ('long', 150)):
+        text = by_mode[mode][0]['text']
+        check(len(text) == length, '%s: the viewer saw %d characters' % (mode, len(text)))
+        check(text.startswith('GUID-B'), '%s: the text does not begin with the GUID: %r' % (mode, text))
+        check(not picked(mode), '%s: an object was selected: %s' % (mode, picked(mode)))
+    check(not picked('empty'), 'an empty request selected %s' % picked('empty'))
+    check(picked('bare') == ['GUID-B'], 'a GUID without NUL within cbData selected %s' % picked('bare'))
+    check(final_selection(viewer) == ['GUID-B'], 'final selection %s' % final_selection(viewer))
+
+
+def ten_thousand_elements_arrive_in_one_message(d):
+    count = 10000
+    objects = [obj(i + 1, 'G%05d' % i, 'Elemento %d' % i, extra=[('Indice', float(i)), ('Lote', 'L%d' % (i % 7))],
+                   bounds=(0, 0, 0, i % 13, 1, 2), volume=i / 8.0, area=i / 4.0) for i in range(count)]
+    big = model(objects, files=('grande.ifc',))
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '600000')
+    d.run_viewer(big, 'click; quit')
+    message = the_only_message(d.end_monitor(monitor))
+    check(message['dwData'] == count and message['cbData'] == count * 12336,
+          'dwData %s cbData %s' % (message['dwData'], message['cbData']))
+    assert_records(message, expected.records(big, expected.REQUEST_UPDATE))
+
+
+def monitor_rejects_malformed_messages_and_keeps_running(d):
+    monitor = d.start_monitor('--quit-after', '4', '--timeout', '120000')
+    cls = ['--to-class', 'KestroMonitorWindow', '--timeout', '20000']
+    short = d.monitor_tool('--send-raw-bytes', '100', '--dwdata', '1', *cls)
+    unterminated = d.monitor_tool('--send-raw-bytes', '12336', '--fill', '65', *cls)
+    miscounted = d.monitor_tool('--send-raw-bytes', '24672', '--dwdata', '1', *cls)
+    good = d.monitor_tool('--send-raw-bytes', '12336', *cls)
+    events = d.end_monitor(monitor)
+    results = [t[0]['result'] for t in (short, unterminated, miscounted, good)]
+    check(results == [0, 0, 0, 1], 'window procedure results %s' % results)
+    messages = record_messages(events)
+    check([m['valid'] for m in messages] == [False, False, False, True], 'validity %s' % messages)
+    check('guid' in messages[1]['reason'], 'reason for the unterminated text: %s' % messages[1]['reason'])
+    check(of(events, 'quit') and of(events, 'quit')[0]['why'] == 'quit-after', 'the monitor did not end normally')
+
+
+CASES = {f.__name__: f for f in [
+    button_click_sends_every_element_of_the_model,
+    button_click_without_peer_shows_the_error_box,
+    selection_change_sends_only_a_single_selected_element,
+    drag_sends_the_selected_elements_and_returns_2,
+    without_peer_selection_and_drag_stay_silent,
+    empty_model_button_sends_an_empty_message,
+    only_the_first_window_of_the_peer_receives,
+    guid_request_selects_activates_and_zooms,
+    hostile_guid_requests_are_passed_on_without_harm,
+    ten_thousand_elements_arrive_in_one_message,
+    monitor_rejects_malformed_messages_and_keeps_running,
+]}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('case', choices=sorted(CASES) + ['list'])
+    parser.add_argument('--viewer')
+    parser.add_argument('--monitor')
+    parser.add_argument('--plugin')
+    parser.add_argument('--wine-run')
+    parser.add_argument('--prefix')
+    parser.add_argument('--process-timeout', type=int, default=240)
+    args = parser.parse_args()
+    if args.case == 'list':
+        print('\n'.join(CASES))
+        return 0
+    try:
+        with Desktop(args) as desktop:
+            CASES[args.case](desktop)
+    except Failure as failure:
+        print('FAILED %s: %s' % (args.case, failure))
+        print('0 passed, 1 failed')
+        return 1
+    except Exception:
+        traceback.print_exc()
+        print('0 passed, 1 failed')
+        return 1
+    print('passed %s' % args.case)
+    print('1 passed, 0 failed')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

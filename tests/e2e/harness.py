@@ -1,0 +1,261 @@
+"""Runs the substitute viewer with the real module and the KESTRO monitor as real processes
+under Wine, and reads what both logged.
+
+The programs are copied into a fresh folder whose path holds no "KESTRO" apart from the
+monitor's own file name: the module takes any process whose image path contains that token (in
+any letter case) for the peer, the viewer's own process included.
+"""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
+
+COPYDATA_LIMIT_S = 120  # one process start and its run, at most
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def windows_path(path):
+    """The path as a Windows program sees it (Wine's Z: drive is the Unix root)."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def read_lines(path):
+    events = []
+    if not os.path.exists(path):
+        return events
+    with open(path, 'rb') as f:
+        for raw in f.read().decode('utf-8', 'replace').splitlines():
+            raw = raw.strip()
+            if raw:
+                try:
+                    events.append(json.loads(raw))
+                except ValueError:
+                    events.append({'event': 'unreadable', 'line': raw})
+    return events
+
+
+class Process:
+    def __init__(self, name, popen, stdout_path):
+        self.name = name
+        self.popen = popen
+        self.stdout_path = stdout_path
+
+    def wait(self, timeout):
+        try:
+            return self.popen.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            raise Failure('%s did not end within %d s' % (self.name, timeout))
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def stop(self):
+        """Ends the process this harness started, by its id (the time limit in wine-run.sh
+        passes the signal on to the Windows program)."""
+        if self.popen.poll() is None:
+            self.popen.terminate()
+            try:
+                self.popen.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                self.popen.kill()
+                self.popen.wait(timeout=15)
+
+    def output(self):
+        with open(self.stdout_path, 'rb') as f:
+            return f.read().decode('utf-8', 'replace')
+
+
+class Desktop:
+    """One Wine desktop (prefix and X display) with the staged programs."""
+
+    def __init__(self, args):
+        self.args = args
+        self.wine_run = os.path.abspath(args.wine_run)
+        self.prefix = os.environ.get('WINEPREFIX') or os.path.abspath(args.prefix)
+        self.processes = []
+        self.xvfb = None
+        self.display = os.environ.get('DISPLAY')
+        base = tempfile.gettempdir()
+        if 'kestro' in base.lower():
+            base = '/tmp'
+        self.stage = tempfile.mkdtemp(prefix='bv-e2e-', dir=base)
+        check('kestro' not in self.stage.lower(), 'no folder without "KESTRO" in its path for the stage')
+        self.viewer = self._copy(args.viewer, 'viewer')
+        self.monitor = self._copy(args.monitor, 'peer')
+        plugin_dir = os.path.join(self.stage, 'plugins')
+        self.plugin = self._copy(args.plugin, 'plugins')
+        os.makedirs(os.path.join(plugin_dir, 'kestro_bimvision_data'))
+        shutil.copy(os.path.join(SOURCE_DIR, 'kestro_bimvision_data', 'kestro.ico'),
+                    os.path.join(plugin_dir, 'kestro_bimvision_data', 'kestro.ico'))
+
+    def _copy(self, path, folder):
+        target = os.path.join(self.stage, folder)
+        os.makedirs(target, exist_ok=True)
+        return shutil.copy(path, target)
+
+    def path(self, name):
+        return os.path.join(self.stage, name)
+
+    def __enter__(self):
+        if not self.display:
+            self._start_xvfb()
+        return self
+
+    def __exit__(self, *exc):
+        for p in reversed(self.processes):
+            p.stop()
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait(timeout=10)
+        if os.environ.get('KB_E2E_KEEP'):
+            print('kept', self.stage)
+        else:
+            shutil.rmtree(self.stage, ignore_errors=True)
+        return False
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1280x1280x24', '-nolisten', 'tcp'],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b''
+        deadline = time.time() + 30
+        while not number.endswith(b'\n') and time.time() < deadline:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        check(number.strip(), 'Xvfb did not start')
+        self.display = ':' + number.decode().strip()
+
+    def start(self, name, exe, arguments):
+        env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display,
+                   KB_WINE_TIMEOUT=str(self.args.process_timeout))
+        stdout_path = self.path('%s-%d.out' % (name, len(self.processes)))
+        with open(stdout_path, 'wb') as out:
+            popen = subprocess.Popen([self.wine_run, exe] + arguments, env=env, stdout=out,
+                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                     start_new_session=True, cwd=self.stage)
+        p = Process(name, popen, stdout_path)
+        self.processes.append(p)
+        return p
+
+    # ---- the monitor -----------------------------------------------------------------------
+
+    def start_monitor(self, *options, name='monitor'):
+        out = self.path(name + '.jsonl')
+        p = self.start(name, self.monitor, ['--out', windows_path(out)] + list(options))
+        p.log = out
+        deadline = time.time() + self.args.process_timeout
+        while time.time() < deadline:
+            if any(e.get('event') == 'ready' for e in read_lines(out)):
+                return p
+            check(p.running(), 'the monitor ended before it was ready:\n' + p.output())
+            time.sleep(0.1)
+        raise Failure('the monitor did not get ready')
+
+    def monitor_tool(self, *options):
+        """A short run of the monitor's sender modes; returns its JSON lines."""
+        out = self.path('tool-%d.jsonl' % len(self.processes))
+        p = self.start('monitor-tool', self.monitor, ['--out', windows_path(out)] + list(options))
+        code = p.wait(self.args.process_timeout)
+        check(code == 0, 'monitor tool %s failed with %s:\n%s' % (options, code, p.output()))
+        return read_lines(out)
+
+    def close_monitors(self):
+        p = self.start('close-monitors', self.monitor, ['--close-monitors'])
+        p.wait(self.args.process_timeout)
+
+    def end_monitor(self, monitor):
+        """Closes the monitor's windows if it still runs and returns its log."""
+        if monitor.running():
+            self.close_monitors()
+        monitor.wait(self.args.process_timeout)
+        return read_lines(monitor.log)
+
+    # ---- the viewer ------------------------------------------------------------------------
+
+    def run_viewer(self, model, script, name='viewer', expect_exit=0, screenshot=None):
+        """Runs the viewer with the module until its script has quit; returns its log."""
+        model_path = self.path(name + '-model.json')
+        if isinstance(model, str):
+            model_path = model
+        else:
+            with open(model_path, 'w', encoding='utf-8') as f:
+                json.dump(model, f, ensure_ascii=False)
+        log = self.path(name + '.jsonl')
+        arguments = ['--model', windows_path(model_path), '--plugin', windows_path(self.plugin),
+                     '--log', windows_path(log), '--script', script]
+        if screenshot:
+            arguments += ['--screenshot', windows_path(screenshot)]
+        p = self.start(name, self.viewer, arguments)
+        code = p.wait(self.args.process_timeout)
+        events = read_lines(log)
+        check(code == expect_exit, 'viewer ended with %s, expected %s:\n%s\n%s' %
+              (code, expect_exit, p.output(), '\n'.join(json.dumps(e) for e in events[-30:])))
+        return events
+
+
+# ---- reading the logs ----------------------------------------------------------------------
+
+def of(events, kind):
+    return [e for e in events if e.get('event') == kind]
+
+
+def main_window(viewer_events):
+    windows = of(viewer_events, 'window')
+    check(windows, 'the viewer logged no main window')
+    return int(windows[0]['main'])
+
+
+def record_messages(monitor_events):
+    return of(monitor_events, 'records')
+
+
+def the_only_message(monitor_events):
+    messages = record_messages(monitor_events)
+    check(len(messages) == 1, 'expected one message at the monitor, got %d' % len(messages))
+    return messages[0]
+
+
+def calls(viewer_events, names=None):
+    return [e for e in viewer_events if e.get('event') == 'call' and (names is None or e['name'] in names)]
+
+
+def calls_per_request(viewer_events, names):
+    """The host calls made while each WM_COPYDATA reached the viewer's window: the module's
+    window procedure runs first, the viewer logs the message when it is passed on."""
+    groups, current = [], []
+    for e in viewer_events:
+        if e.get('event') == 'call' and e['name'] in names:
+            current.append(e)
+        elif e.get('event') == 'copydata':
+            groups.append((e, current))
+            current = []
+    return groups
+
+
+def final_selection(viewer_events):
+    selected = of(viewer_events, 'selected')
+    check(selected, 'the viewer logged no final selection')
+    return selected[-1]['guids']
