@@ -1,0 +1,81 @@
+// The Duplex sample model (buildingSMART, CC BY 4.0), read from the shared samples folder beside
+// the checkout; skipped when it is not there. The file is never copied into the project.
+#include "ifc_test_support.h"
+
+#include <filesystem>
+#include <set>
+
+using namespace ifc_test;
+
+namespace {
+
+const std::string duplex_path = std::string(KB_IFC_SAMPLES_DIR) + "/Duplex_A_20110907.ifc";
+
+class DuplexModel : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!std::filesystem::exists(duplex_path)) return;
+        stats_ = new ifc2snapshot::ConversionStats;
+        snapshot_ = new ifc2snapshot::Snapshot(ifc2snapshot::convert_ifc_file(duplex_path, stats_));
+    }
+    static void TearDownTestSuite() {
+        delete snapshot_;
+        delete stats_;
+        snapshot_ = nullptr;
+        stats_ = nullptr;
+    }
+    void SetUp() override {
+        if (!snapshot_) GTEST_SKIP() << duplex_path << " is not there";
+    }
+    static ifc2snapshot::Snapshot* snapshot_;
+    static ifc2snapshot::ConversionStats* stats_;
+};
+ifc2snapshot::Snapshot* DuplexModel::snapshot_ = nullptr;
+ifc2snapshot::ConversionStats* DuplexModel::stats_ = nullptr;
+
+TEST_F(DuplexModel, HoldsEveryObjectOnceWithTheFileName) {
+    EXPECT_EQ(snapshot_->files, std::vector<std::string>{"Duplex_A_20110907.ifc"});
+    EXPECT_EQ(snapshot_->objects.size(), 246u);
+    std::set<std::uint64_t> ids;
+    for (const auto& o : snapshot_->objects) ids.insert(o.id);
+    EXPECT_EQ(ids.size(), snapshot_->objects.size());
+    EXPECT_EQ(stats_->with_guid, 246u);
+    EXPECT_EQ(stats_->spatial_containers, 7u) << "project, site, building and four storeys";
+}
+
+TEST_F(DuplexModel, EveryWallIsASolidInsideTheBuilding) {
+    size_t walls = 0;
+    for (const auto& o : snapshot_->objects) {
+        if (text(property(o, "Atributos", "IfcEntity")) != "IfcWallStandardCase") continue;
+        ++walls;
+        EXPECT_GT(o.volume, 0.0) << "#" << o.id;
+        EXPECT_GT(o.area, 0.0) << "#" << o.id;
+        for (int k = 0; k < 3; ++k) EXPECT_LT(o.bounds[k], o.bounds[k + 3]) << "#" << o.id;
+        // The duplex is about 9 x 18 m and 10 m high, near the origin.
+        EXPECT_GT(o.bounds[0], -1.0);
+        EXPECT_LT(o.bounds[3], 10.0);
+        EXPECT_GT(o.bounds[1], -19.0);
+        EXPECT_LT(o.bounds[4], 1.0);
+    }
+    EXPECT_EQ(walls, 56u);
+}
+
+TEST_F(DuplexModel, ExteriorWallMatchesTheVolumeTheAuthoringToolReported) {
+    // Wall #3797 carries its volume in the authoring tool's own property set as well.
+    const auto* wall = find_object(*snapshot_, 3797);
+    ASSERT_NE(wall, nullptr);
+    double reported = 0;
+    for (const auto& s : wall->property_sets)
+        if (const auto* p = s.find("Volume"); p && std::holds_alternative<double>(p->value)) reported = std::get<double>(p->value);
+    ASSERT_GT(reported, 0.0);
+    EXPECT_NEAR(wall->volume, reported, reported * 0.02);
+}
+
+TEST_F(DuplexModel, SpacesWithoutASolidTakeTheirAreaFromTheQuantitySet) {
+    // Space #819 has an open body; its "GSA Space Areas" quantity gives the area.
+    const auto* space = find_object(*snapshot_, 819);
+    ASSERT_NE(space, nullptr);
+    EXPECT_NEAR(space->area, 7.7999547, 1e-6);
+}
+
+}  // namespace

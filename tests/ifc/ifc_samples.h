@@ -1,0 +1,157 @@
+// Small IFC files written by the tests: every number in them is chosen so that the expected
+// bounds, volumes and areas can be worked out by hand (see the comments beside them).
+#pragma once
+
+#include <string>
+
+namespace ifc_samples {
+
+inline std::string step_file(const std::string& schema, const std::string& data) {
+    return "ISO-10303-21;\nHEADER;\nFILE_DESCRIPTION(('ViewDefinition [CoordinationView]'),'2;1');\n"
+           "FILE_NAME('prueba.ifc','2024-01-01T00:00:00',(''),(''),'pruebas','pruebas','');\n"
+           "FILE_SCHEMA(('" + schema + "'));\nENDSEC;\nDATA;\n" + data + "ENDSEC;\nEND-ISO-10303-21;\n";
+}
+
+// IFC4, metres. A storey placed at z = 3 holds:
+//  - wall #40 at (10, 20) in the storey: 5 x 0.3 x 2.8 box, so bounds (10,20,3)-(15,20.3,5.8),
+//    volume 4.2, surface 2(5*0.3) + 2(5*2.8) + 2(0.3*2.8) = 32.68; its own quantity set says
+//    NetVolume 9.9, which the closed mesh overrides; typed by #90, whose "Pset_WallCommon" the
+//    wall's own set of that name hides and whose "Pset_Fabricante" it inherits;
+//  - wall #100 at the storey origin, the same box with a 1 x 0.3 x 1 hole cut by opening #110:
+//    volume 4.2 - 0.3 = 3.9, surface 32.68 - 2 + 4(0.3) = 31.88;
+//  - proxy #80 without geometry whose quantities give volume 1.5 and area 2.25;
+//  - covering #120: one open 2 x 2 face at (1, 1) in the storey, with NetArea 4 in its quantities;
+//  - proxy #130 without a GUID.
+inline std::string building_ifc4() {
+    return step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Proyecto',$,$,'Edificio de pruebas',$,(#20),#10);
+#10=IFCUNITASSIGNMENT((#11,#12,#13));
+#11=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
+#12=IFCSIUNIT(*,.AREAUNIT.,$,.SQUARE_METRE.);
+#13=IFCSIUNIT(*,.VOLUMEUNIT.,$,.CUBIC_METRE.);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta baja',$,$,#31,$,$,.ELEMENT.,3.);
+#31=IFCLOCALPLACEMENT($,#32);
+#32=IFCAXIS2PLACEMENT3D(#33,$,$);
+#33=IFCCARTESIANPOINT((0.,0.,3.));
+#34=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
+#40=IFCWALL('2O2Fr$t4X7Zf8NOew3FLOH',$,'Muro de f\X2\00E1\X0\brica',$,'Muro:B\X2\00E1\X0\sico 300',#41,#50,'T-01',.SOLIDWALL.);
+#41=IFCLOCALPLACEMENT(#31,#42);
+#42=IFCAXIS2PLACEMENT3D(#43,$,$);
+#43=IFCCARTESIANPOINT((10.,20.,0.));
+#50=IFCPRODUCTDEFINITIONSHAPE($,$,(#51));
+#51=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#52));
+#52=IFCEXTRUDEDAREASOLID(#53,#21,#58,2.8);
+#53=IFCRECTANGLEPROFILEDEF(.AREA.,$,#54,5.,0.3);
+#54=IFCAXIS2PLACEMENT2D(#55,$);
+#55=IFCCARTESIANPOINT((2.5,0.15));
+#58=IFCDIRECTION((0.,0.,1.));
+#60=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#40,#80,#100,#120,#130),#30);
+#70=IFCPROPERTYSET('0aB1cD2eF3gH4iJ5kL6mN7',$,'Pset_WallCommon',$,(#71,#72,#73,#79));
+#71=IFCPROPERTYSINGLEVALUE('IsExternal',$,IFCBOOLEAN(.T.),$);
+#72=IFCPROPERTYSINGLEVALUE('ThermalTransmittance',$,IFCTHERMALTRANSMITTANCEMEASURE(0.35),$);
+#73=IFCPROPERTYSINGLEVALUE('Reference',$,IFCIDENTIFIER('Muro \X2\20AC\X0\ 1'),$);
+#79=IFCPROPERTYSINGLEVALUE('Acabado',$,$,$);
+#74=IFCRELDEFINESBYPROPERTIES('1aB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#70);
+#75=IFCELEMENTQUANTITY('2aB1cD2eF3gH4iJ5kL6mN7',$,'Qto_WallBaseQuantities',$,$,(#76,#77));
+#76=IFCQUANTITYLENGTH('Length',$,$,5.,$);
+#77=IFCQUANTITYVOLUME('NetVolume',$,$,9.9,$);
+#78=IFCRELDEFINESBYPROPERTIES('3aB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#75);
+#80=IFCBUILDINGELEMENTPROXY('0cB1cD2eF3gH4iJ5kL6mN7',$,'Sin forma',$,$,#31,$,$,$);
+#81=IFCELEMENTQUANTITY('1cB1cD2eF3gH4iJ5kL6mN7',$,'Cantidades',$,$,(#82,#83,#84));
+#82=IFCQUANTITYAREA('GrossArea',$,$,7.,$);
+#83=IFCQUANTITYVOLUME('NetVolume',$,$,1.5,$);
+#84=IFCQUANTITYAREA('NetArea',$,$,2.25,$);
+#85=IFCRELDEFINESBYPROPERTIES('2cB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#80),#81);
+#90=IFCWALLTYPE('0dB1cD2eF3gH4iJ5kL6mN7',$,'B\X2\00E1\X0\sico 300',$,$,(#91,#93),$,$,$,.SOLIDWALL.);
+#91=IFCPROPERTYSET('1dB1cD2eF3gH4iJ5kL6mN7',$,'Pset_Fabricante',$,(#92,#95));
+#92=IFCPROPERTYSINGLEVALUE('Fabricante',$,IFCLABEL('Ladrillos S.A.'),$);
+#95=IFCPROPERTYENUMERATEDVALUE('Colores',$,(IFCLABEL('rojo'),IFCLABEL('ocre')),$);
+#93=IFCPROPERTYSET('2dB1cD2eF3gH4iJ5kL6mN7',$,'Pset_WallCommon',$,(#94));
+#94=IFCPROPERTYSINGLEVALUE('IsExternal',$,IFCBOOLEAN(.F.),$);
+#96=IFCRELDEFINESBYTYPE('3dB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#90);
+#100=IFCWALL('0eB1cD2eF3gH4iJ5kL6mN7',$,'Muro con hueco',$,$,#101,#50,$,.SOLIDWALL.);
+#101=IFCLOCALPLACEMENT(#31,#21);
+#110=IFCOPENINGELEMENT('1eB1cD2eF3gH4iJ5kL6mN7',$,'Hueco',$,$,#111,#114,$,.OPENING.);
+#111=IFCLOCALPLACEMENT(#101,#112);
+#112=IFCAXIS2PLACEMENT3D(#113,$,$);
+#113=IFCCARTESIANPOINT((2.,-0.1,1.));
+#114=IFCPRODUCTDEFINITIONSHAPE($,$,(#115));
+#115=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#116));
+#116=IFCEXTRUDEDAREASOLID(#117,#21,#58,1.);
+#117=IFCRECTANGLEPROFILEDEF(.AREA.,$,#118,1.,0.5);
+#118=IFCAXIS2PLACEMENT2D(#119,$);
+#119=IFCCARTESIANPOINT((0.5,0.25));
+#109=IFCRELVOIDSELEMENT('2eB1cD2eF3gH4iJ5kL6mN7',$,$,$,#100,#110);
+#120=IFCCOVERING('0fB1cD2eF3gH4iJ5kL6mN7',$,'Falso techo',$,$,#121,#124,$,.CEILING.);
+#121=IFCLOCALPLACEMENT(#31,#122);
+#122=IFCAXIS2PLACEMENT3D(#123,$,$);
+#123=IFCCARTESIANPOINT((1.,1.,0.));
+#124=IFCPRODUCTDEFINITIONSHAPE($,$,(#125));
+#125=IFCSHAPEREPRESENTATION(#20,'Body','SurfaceModel',(#126));
+#126=IFCFACEBASEDSURFACEMODEL((#127));
+#127=IFCCONNECTEDFACESET((#128));
+#128=IFCFACE((#129));
+#129=IFCFACEOUTERBOUND(#140,.T.);
+#140=IFCPOLYLOOP((#141,#142,#143,#144));
+#141=IFCCARTESIANPOINT((0.,0.,0.));
+#142=IFCCARTESIANPOINT((2.,0.,0.));
+#143=IFCCARTESIANPOINT((2.,2.,0.));
+#144=IFCCARTESIANPOINT((0.,2.,0.));
+#145=IFCELEMENTQUANTITY('1fB1cD2eF3gH4iJ5kL6mN7',$,'Qto_CoveringBaseQuantities',$,$,(#146));
+#146=IFCQUANTITYAREA('NetArea',$,$,4.,$);
+#147=IFCRELDEFINESBYPROPERTIES('2fB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#120),#145);
+#130=IFCBUILDINGELEMENTPROXY($,$,'Sin GUID',$,$,#31,$,$,$);
+)");
+}
+
+// IFC2X3, lengths in millimetres, volumes in cubic millimetres, areas in square metres:
+//  - wall #40, a 5000 x 300 x 2800 mm box at (1000, 0, 0) mm: bounds (1,0,0)-(6,0.3,2.8) m,
+//    volume 4.2 m3; typed by #90 ("Pset_Tipo");
+//  - proxy #80 without geometry: NetVolume 1.5e9 mm3 = 1.5 m3, NetArea 2.5 m2;
+//  - the site and building have no ObjectType, so it becomes the entity's name;
+//  - the proxy's name holds raw UTF-8 bytes (not a STEP escape), as some exporters write it.
+inline std::string millimetre_ifc2x3() {
+    return step_file("IFC2X3", R"(#1=IFCPROJECT('3YvctVUKr0kugbFTf53O9L',$,'Proyecto mm',$,$,$,$,(#20),#10);
+#10=IFCUNITASSIGNMENT((#11,#12,#13));
+#11=IFCSIUNIT(*,.LENGTHUNIT.,.MILLI.,.METRE.);
+#12=IFCSIUNIT(*,.AREAUNIT.,$,.SQUARE_METRE.);
+#13=IFCSIUNIT(*,.VOLUMEUNIT.,.MILLI.,.CUBIC_METRE.);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#25=IFCSITE('0gB1cD2eF3gH4iJ5kL6mN7',$,'Parcela',$,'',#26,$,$,.ELEMENT.,(41,52,27,840000),$,0.,$,$);
+#26=IFCLOCALPLACEMENT($,#21);
+#27=IFCBUILDING('1gB1cD2eF3gH4iJ5kL6mN7',$,'Nave',$,$,#28,$,$,.ELEMENT.,$,$,$);
+#28=IFCLOCALPLACEMENT(#26,#21);
+#29=IFCRELAGGREGATES('2gB1cD2eF3gH4iJ5kL6mN7',$,$,$,#1,(#25));
+#35=IFCRELAGGREGATES('3gB1cD2eF3gH4iJ5kL6mN7',$,$,$,#25,(#27));
+#30=IFCBUILDINGSTOREY('0hB1cD2eF3gH4iJ5kL6mN7',$,'Nivel 1',$,$,#31,$,$,.ELEMENT.,0.);
+#31=IFCLOCALPLACEMENT(#28,#21);
+#36=IFCRELAGGREGATES('1hB1cD2eF3gH4iJ5kL6mN7',$,$,$,#27,(#30));
+#40=IFCWALLSTANDARDCASE('2hB1cD2eF3gH4iJ5kL6mN7',$,'Tabique',$,'Tabique 300',#41,#50,'W-1');
+#41=IFCLOCALPLACEMENT(#31,#42);
+#42=IFCAXIS2PLACEMENT3D(#43,$,$);
+#43=IFCCARTESIANPOINT((1000.,0.,0.));
+#50=IFCPRODUCTDEFINITIONSHAPE($,$,(#51));
+#51=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#52));
+#52=IFCEXTRUDEDAREASOLID(#53,#21,#58,2800.);
+#53=IFCRECTANGLEPROFILEDEF(.AREA.,$,#54,5000.,300.);
+#54=IFCAXIS2PLACEMENT2D(#55,$);
+#55=IFCCARTESIANPOINT((2500.,150.));
+#58=IFCDIRECTION((0.,0.,1.));
+#60=IFCRELCONTAINEDINSPATIALSTRUCTURE('3hB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40,#80),#30);
+#80=IFCBUILDINGELEMENTPROXY('0iB1cD2eF3gH4iJ5kL6mN7',$,'Caja Espa)" "\xC3\xB1" R"(a',$,$,#31,$,$,$);
+#81=IFCELEMENTQUANTITY('1iB1cD2eF3gH4iJ5kL6mN7',$,'BaseQuantities',$,$,(#82,#83));
+#82=IFCQUANTITYVOLUME('NetVolume',$,$,1.5E9);
+#83=IFCQUANTITYAREA('NetArea',$,$,2.5);
+#84=IFCRELDEFINESBYPROPERTIES('2iB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#80),#81);
+#90=IFCWALLTYPE('3iB1cD2eF3gH4iJ5kL6mN7',$,'Tabique 300',$,$,(#91),$,$,$,.STANDARD.);
+#91=IFCPROPERTYSET('0jB1cD2eF3gH4iJ5kL6mN7',$,'Pset_Tipo',$,(#92));
+#92=IFCPROPERTYSINGLEVALUE('Espesor',$,IFCPOSITIVELENGTHMEASURE(300.),$);
+#93=IFCRELDEFINESBYTYPE('1jB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#90);
+)");
+}
+
+}  // namespace ifc_samples
