@@ -48,6 +48,7 @@ struct Options {
     std::wstring out;
     int windows = 1;
     std::vector<Action> after_first;  // --send-guid / --send-row / --send-raw, in command-line order
+    long long send_after = 1;         // the sends go out after this many messages
     long long quit_after = -1;
     long long timeout_ms = -1;
     std::wstring screenshot;
@@ -81,7 +82,7 @@ struct App {
     std::vector<MonitorWindow> windows;
     std::deque<Action> pending;
     bool running_actions = false;
-    bool first_seen = false;
+    bool first_seen = false;  // the command-line sends were queued
     unsigned long long messages = 0;
     HWND last_viewer = nullptr;
     HWND last_receiver = nullptr;  // the window that took the latest message
@@ -443,7 +444,7 @@ LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
                           L" records, " + widen(std::to_string(arrival.cb_data)) + L" bytes, viewer window " +
                           widen(handle_number(viewer)));
     }
-    if (!app.first_seen) {
+    if (!app.first_seen && app.messages >= static_cast<unsigned long long>(app.options.send_after)) {
         app.first_seen = true;
         for (const Action& a : app.options.after_first) app.pending.push_back(a);
     }
@@ -634,6 +635,7 @@ int run_sender() {
     QueryPerformanceFrequency(&frequency);
     for (int i = 0; i < o.raw_repeat; ++i) {
         LARGE_INTEGER t0, t1;
+        double start_ms = now_ms();  // comparable with the receiver's time_ms
         QueryPerformanceCounter(&t0);
         SendResult r = send_copydata(search.found, nullptr, dw_data, static_cast<DWORD>(o.raw_bytes),
                                      bytes.empty() ? nullptr : bytes.data());
@@ -643,7 +645,7 @@ int run_sender() {
                            ",\"bytes\":" + std::to_string(o.raw_bytes) + ",\"dwData\":" + std::to_string(dw_data) +
                            ",\"delivered\":" + (r.delivered ? "true" : "false") +
                            ",\"result\":" + std::to_string(static_cast<unsigned long long>(r.result)) +
-                           ",\"ms\":" + json_number(ms) + "}";
+                           ",\"start_ms\":" + json_number(start_ms) + ",\"ms\":" + json_number(ms) + "}";
         log_line(line);
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
@@ -663,9 +665,11 @@ bool parse_number(const std::wstring& text, long long& out) {
 
 const char usage[] =
     "usage: KESTRO_monitor.exe [--out FILE.jsonl] [--windows N] [--send-guid GUID] [--send-row N]\n"
-    "         [--send-raw null|nonul|long|empty|bare] [--quit-after N] [--timeout MS] [--screenshot FILE.bmp]\n"
+    "         [--send-raw null|nonul|long|empty|bare] [--send-after N] [--quit-after N] [--timeout MS]\n"
+    "         [--screenshot FILE.bmp]\n"
     "       KESTRO_monitor.exe --send-raw-bytes N --to-class CLASS [--dwdata D] [--fill BYTE] [--repeat R]\n"
-    "         [--out FILE.jsonl] [--timeout MS]\n";
+    "         [--out FILE.jsonl] [--timeout MS]\n"
+    "       KESTRO_monitor.exe --close-monitors\n";
 
 bool parse_options(Options& o) {
     int argc = 0;
@@ -702,6 +706,8 @@ bool parse_options(Options& o) {
             std::string mode = to_latin1(text);
             if (mode != "null" && mode != "nonul" && mode != "long" && mode != "empty" && mode != "bare") return false;
             o.after_first.push_back(Action{ActionKind::raw, mode, 0, nullptr});
+        } else if (a == L"--send-after") {
+            if (!number(o.send_after) || o.send_after < 1) return false;
         } else if (a == L"--quit-after") {
             if (!number(o.quit_after) || o.quit_after < 0) return false;
         } else if (a == L"--timeout") {
