@@ -1,0 +1,77 @@
+// The command line of the substitute viewer and the little script it can run.
+//
+//   bimvision_substitute.exe --model FILE.json --plugin PATH.dll [--log FILE]
+//                            [--script "action;action;..."] [--screenshot FILE.bmp]
+//                            [--host-select-notifies]
+//
+// Script actions (separated by ';', run in order inside the message loop):
+//   click [N]                    press ribbon button N (0-based, default 0)
+//   select [GUID|#ID[,...]]      replace the selection; an empty list clears it
+//   drag                         a drag enters the window (the plugin's on_drag_enter(0,0,0))
+//   wait-requests N [TIMEOUT_MS] wait until N WM_COPYDATA messages reached the main window
+//   sleep MS                     let MS milliseconds of messages pass
+//   screenshot FILE              save the window as .bmp or .png
+//   copydata TEXT                send TEXT (8-bit, NUL-terminated) to the main window by WM_COPYDATA
+//   dismiss-dialog [TIMEOUT_MS]  wait for a dialog of this process, log its texts and press OK
+//   load [FILE]                  load FILE (or the same model again) and call the model-load handler
+//   quit                         log the final state and leave with exit code 0
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bvs {
+
+struct Options {
+    std::u16string model;
+    std::u16string plugin;
+    std::u16string log;
+    std::u16string script;
+    std::u16string screenshot;
+    bool host_select_notifies = false;
+};
+
+enum class ActionKind {
+    click,
+    select,
+    drag,
+    wait_requests,
+    sleep,
+    screenshot,
+    copydata,
+    dismiss_dialog,
+    load,
+    quit,
+};
+
+struct Action {
+    ActionKind kind = ActionKind::quit;
+    std::uint32_t number = 0;      // button index, request count or milliseconds
+    std::uint32_t timeout_ms = 0;  // wait-requests, dismiss-dialog
+    std::u16string text;           // screenshot / load file, copydata text
+    std::vector<std::u16string> items;  // select: GUIDs, or "#" followed by an object id
+    std::u16string source;              // the action as written, for the log
+};
+
+inline constexpr std::uint32_t default_wait_timeout_ms = 30000;
+inline constexpr std::uint32_t default_dialog_timeout_ms = 10000;
+
+template <class T>
+struct Parsed {
+    T value{};
+    std::string error;  // empty on success
+    bool ok() const { return error.empty(); }
+};
+
+/// The arguments after the program name.
+Parsed<Options> parse_command_line(const std::vector<std::u16string>& args);
+
+/// The actions of a script; an unknown action or a bad number refuses the whole script.
+Parsed<std::vector<Action>> parse_script(std::u16string_view script);
+
+/// True when `path` ends in ".png" in any letter case.
+bool is_png_path(std::u16string_view path);
+
+}  // namespace bvs
