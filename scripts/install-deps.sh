@@ -8,7 +8,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-apps imagemagick
-          nlohmann-json3-dev python3 file)
+          nlohmann-json3-dev python3 file
+          libifcplusplus-dev libboost-dev locales time)
 if [ "${WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-dev); fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -22,4 +23,11 @@ if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then
   if [ ${#need[@]} -gt 0 ]; then
     apt-get install -y -q --no-install-recommends "${need[@]}"
   fi
+fi
+
+# The IFC reader of tools/ifc2snapshot converts text under a UTF-8 locale.
+if ! locale -a 2>/dev/null | grep -qix 'en_US.utf-\?8'; then
+  sed -i 's/^# *\(en_US.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^en_US.UTF-8 UTF-8' /etc/locale.gen || echo 'en_US.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
 fi
