@@ -29,7 +29,7 @@ exec python3 - "$root" "$bin" "${viewer_dir:-$bin/tools/viewer/bin}" "$elements"
 import json, os, statistics, sys, time
 root, bin_dir, viewer_dir, elements, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
 sys.path.insert(0, os.path.join(root, 'tests', 'e2e'))
-from harness import Desktop, of, windows_path
+from harness import Desktop, of, read_lines, windows_path
 from types import SimpleNamespace
 
 RECORD = 12336
@@ -67,7 +67,7 @@ with Desktop(args) as d:
                                               '--log', windows_path(log), '--script', 'click; quit'])
         clicked = None
         while clicked is None and viewer.running():
-            if os.path.exists(log) and b'"event":"click"' in open(log, 'rb').read():
+            if os.path.exists(log) and any(e.get('event') == 'click' for e in read_lines(log)):
                 clicked = time.time() * 1000.0
             else:
                 time.sleep(0.001)

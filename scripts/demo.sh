@@ -4,7 +4,7 @@
 # with the real module, presses the ribbon button, selects one element, has the monitor send one
 # element's GUID back, and shows what each side got, with a screenshot of both windows.
 #
-#   scripts/demo.sh [--model FILE.json | --ifc FILE.ifc] [--out DIR] [--no-build]
+#   scripts/demo.sh [--model FILE.json | --ifc FILE.ifc] [--out DIR] [--no-build] [--build-dir DIR]
 #
 # Run as root on a fresh Debian machine: missing packages are installed first.
 set -euo pipefail
@@ -15,12 +15,14 @@ model="$root/models/demo_building.json"
 ifc=
 out="$root/build/demo"
 build=1
+bin="$root/build/win32"
 while [ $# -gt 0 ]; do
   case $1 in
     --model) model=$(realpath "$2"); shift 2 ;;
     --ifc) ifc=$(realpath "$2"); shift 2 ;;
     --out) out=$(realpath -m "$2"); shift 2 ;;
     --no-build) build=0; shift ;;
+    --build-dir) bin=$(realpath "$2"); build=0; shift 2 ;;
     -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "demo.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -38,7 +40,6 @@ if [ "$build" = 1 ]; then
   cmake --preset win32
   cmake --build --preset win32 -j2
 fi
-bin="$root/build/win32"
 viewer_dir=$(sed -n 's/^BVS_VIEWER_DIR:[A-Z]*=//p' "$bin/CMakeCache.txt" 2>/dev/null || true)
 viewer_exe="${viewer_dir:-$bin/tools/viewer/bin}/bimvision_substitute.exe"
 monitor_exe="$bin/tools/monitor/KESTRO_monitor.exe"
@@ -174,14 +175,19 @@ for m in (e for e in monitor if e['event'] == 'records'):
 for s in (e for e in monitor if e['event'] == 'sent'):
     print('\nKESTRO asked the viewer for %s: delivered %s, answer %d' % (s['guid'], s['delivered'], s['result']))
 
-print('\n==== what the viewer did')
+names = {r['guid']: r['texto'] for e in monitor if e['event'] == 'records' for r in e['records']}
+def named(guid):
+    return '%s (%s)' % (guid, names[guid]) if guid in names else guid
+
+print('\n==== what the viewer did with the request')
 for e in viewer:
     if e['event'] == 'call' and e['name'] in ('select', 'set_object_active', 'zoom_to', 'unselect_openings'):
-        target = e.get('guid') or e.get('pseudo') or e.get('object')
-        print('  %-18s %-24s %s' % (e['name'], target, e.get('flags', '')))
+        target = named(e['guid']) if 'guid' in e else ('the selection (pseudo id)' if e.get('pseudo') else e.get('object'))
+        print('  %-18s %-60s %s' % (e['name'], target, e.get('flags', '')))
 final = [e for e in viewer if e['event'] == 'selected']
 if final:
-    print('selected at the end: %s' % ', '.join(g or '(no GUID)' for g in final[-1]['guids']) or 'nothing')
+    guids = final[-1]['guids']
+    print('selected at the end: %s' % (', '.join(named(g) if g else '(no GUID)' for g in guids) or 'nothing'))
 EOF
 
 say "done"

@@ -3,8 +3,8 @@
 The element lists take, per object, the "Guid", "Name", "IfcEntity" and "ObjectType" values (the
 last occurrence wins) and gather every other property of the sets from index 1 on as
 "#name#value"; spatial containers (by "ObjectType") and objects without a GUID are left out.
-Each text becomes 8-bit text: every character keeps its value when all of them are at most
-U+00FF; a text with any other character gives an empty field.
+Each text becomes 8-bit text: characters up to U+00FF keep their value, every other character
+becomes '?', and a text longer than its field keeps what fits before the terminating zero.
 """
 
 CONTAINERS = ('IfcProject', 'IfcSite', 'IfcBuilding', 'IfcBuildingStorey')
@@ -26,9 +26,13 @@ def value_text(value):
     return value
 
 
-def narrow(text):
+WIDTHS = {'guid': 100, 'texto': 1000, 'entidad': 100, 'tipo': 100, 'ficheros': 1000, 'propiedad': 10000}
+
+
+def narrow(text, field):
     """The field text as the monitor logs it (Latin-1 bytes read back as characters)."""
-    return text if all(ord(c) <= 0xFF for c in text) else ''
+    converted = ''.join(c if ord(c) <= 0xFF else '?' for c in text)
+    return converted[:WIDTHS[field] - 1]
 
 
 def element(obj):
@@ -53,16 +57,16 @@ def record(obj, files, code):
     bounds = obj.get('bounds') or [0.0] * 6
     totals = '#VOLUMEN#%f#AREA#%f' % (obj.get('volume') or 0.0, obj.get('area') or 0.0)
     return {
-        'guid': narrow(texts['Guid']),
-        'texto': narrow(texts['Name']),
-        'entidad': narrow(texts['IfcEntity']),
-        'tipo': narrow(texts['ObjectType']),
-        'ficheros': narrow(''.join(f + '#' for f in files)),
+        'guid': narrow(texts['Guid'], 'guid'),
+        'texto': narrow(texts['Name'], 'texto'),
+        'entidad': narrow(texts['IfcEntity'], 'entidad'),
+        'tipo': narrow(texts['ObjectType'], 'tipo'),
+        'ficheros': narrow(''.join(f + '#' for f in files), 'ficheros'),
         'dx': float(bounds[3] - bounds[0]),
         'dy': float(bounds[4] - bounds[1]),
         'dz': float(bounds[5] - bounds[2]),
         'codigo': code,
-        'propiedad': narrow(gathered + totals),
+        'propiedad': narrow(gathered + totals, 'propiedad'),
     }
 
 

@@ -456,10 +456,9 @@ LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
 // ---------------------------------------------------------------------------------------------
 // The list
 
-const wchar_t* const column_titles[] = {L"Msg",   L"GUID",       L"Name",   L"Entity", L"Type",
-                                        L"Files", L"dx",         L"dy",     L"dz",     L"Code",
-                                        L"Properties", L"Volume", L"Area"};
-const int column_widths[] = {40, 190, 160, 120, 120, 120, 70, 70, 70, 50, 300, 90, 90};
+const wchar_t* const column_titles[] = {L"Msg", L"GUID", L"Name", L"Entity", L"Type",   L"Files", L"dx",
+                                        L"dy",  L"dz",   L"Code", L"Volume", L"Area", L"Properties"};
+const int column_widths[] = {36, 170, 170, 120, 120, 110, 55, 55, 55, 45, 80, 80, 400};
 
 std::wstring cell_text(const Row& row, int column) {
     const monitor::Record& r = row.record;
@@ -474,7 +473,9 @@ std::wstring cell_text(const Row& row, int column) {
         case 7: return fixed3(r.dy);
         case 8: return fixed3(r.dz);
         case 9: return widen(std::to_string(r.codigo));
-        case 10: {
+        case 10: return latin1_wide(row.properties.volume);
+        case 11: return latin1_wide(row.properties.area);
+        case 12: {
             std::wstring text;
             for (const monitor::PropertyPair& p : row.properties.pairs) {
                 if (!text.empty()) text += L"; ";
@@ -482,8 +483,6 @@ std::wstring cell_text(const Row& row, int column) {
             }
             return text;
         }
-        case 11: return latin1_wide(row.properties.volume);
-        case 12: return latin1_wide(row.properties.area);
         default: return L"";
     }
 }
