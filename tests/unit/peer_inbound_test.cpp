@@ -21,10 +21,12 @@ protected:
         plugin.state.selected_id = pseudo;
     }
 
-    /// Sends `text` with cbData counting exactly its bytes (the buffer ends right there).
+    /// Sends `text` with cbData counting exactly its bytes and no terminator; the byte after
+    /// them is a letter, so reading past cbData changes the text.
     MessageResult send_exact(const std::string& text) {
         auto buffer = std::make_unique<char[]>(text.size() + 1);
         std::memcpy(buffer.get(), text.data(), text.size());
+        buffer[text.size()] = 'Z';
         CopyData cds{12345, static_cast<std::uint32_t>(text.size()), buffer.get()};
         return request(cds);
     }
