@@ -21,7 +21,8 @@ using Texts = std::vector<std::u16string>;
 // Collects on a model of objects 1..3 (GUIDs G1..G3) over lists left by an earlier collection.
 kb::ElementLists collect(std::int32_t request, Ids selected) {
     World w(request);
-    for (bv::ObjectId id : {1, 2, 3}) w.host.element(id, u"G" + std::u16string(1, u'0' + id));
+    for (bv::ObjectId id : {1, 2, 3})
+        w.host.element(id, std::u16string{u'G', static_cast<char16_t>(u'0' + id)});
     w.host.selected = std::move(selected);
     w.plugin.lists.ids = {900, 901};
     for (auto* l : {&w.plugin.lists.guid, &w.plugin.lists.texto, &w.plugin.lists.entidad,
