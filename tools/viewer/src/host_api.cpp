@@ -50,8 +50,19 @@ bv::ObjectId HostApi::get_selected_id(std::uint32_t plugin) {
     return selected_objects_id;
 }
 
-std::uint32_t HostApi::get_selected(std::uint32_t, bv::ObjectId* buffer, std::uint32_t capacity) {
+void HostApi::log_list_query(const char* name, std::uint32_t plugin, const void* buffer,
+                             std::uint32_t capacity, std::uint32_t result) {
+    json e = call_event(name, plugin);
+    e["buffer"] = buffer != nullptr;
+    e["capacity"] = capacity;
+    e["result"] = result;
+    log_.write(e);
+}
+
+std::uint32_t HostApi::get_selected(std::uint32_t plugin, bv::ObjectId* buffer,
+                                    std::uint32_t capacity) {
     auto count = static_cast<std::uint32_t>(selected_count_);
+    log_list_query("get_selected", plugin, buffer, capacity, count);
     if (buffer == nullptr || capacity == 0) return count;
     std::uint32_t written = 0;
     for (std::size_t i = 0; i < selected_.size() && written < capacity; ++i)
@@ -59,11 +70,11 @@ std::uint32_t HostApi::get_selected(std::uint32_t, bv::ObjectId* buffer, std::ui
     return count;
 }
 
-std::uint32_t HostApi::get_all_objects(std::uint32_t, bv::ObjectId* buffer,
+std::uint32_t HostApi::get_all_objects(std::uint32_t plugin, bv::ObjectId* buffer,
                                        std::uint32_t capacity) {
-    if (!model_) return 0;
-    auto count = static_cast<std::uint32_t>(model_->size());
-    if (buffer == nullptr || capacity == 0) return count;
+    auto count = static_cast<std::uint32_t>(model_ ? model_->size() : 0);
+    log_list_query("get_all_objects", plugin, buffer, capacity, count);
+    if (!model_ || buffer == nullptr || capacity == 0) return count;
     std::uint32_t n = capacity < count ? capacity : count;
     const auto& objects = model_->objects();
     for (std::uint32_t i = 0; i < n; ++i) buffer[i] = objects[i].id;
@@ -71,6 +82,7 @@ std::uint32_t HostApi::get_all_objects(std::uint32_t, bv::ObjectId* buffer,
 }
 
 std::uint32_t HostApi::get_property_sets(std::uint32_t, bv::ObjectId id, void*, std::uint32_t) {
+    ++counters_.property_set_queries;
     // Only the count is offered: the plugin never asks for the sets themselves.
     std::size_t i = model_ ? model_->index_of(id) : Model::npos;
     if (i == Model::npos) return 0;
@@ -79,6 +91,7 @@ std::uint32_t HostApi::get_property_sets(std::uint32_t, bv::ObjectId id, void*, 
 
 std::uint32_t HostApi::get_properties(std::uint32_t, const bv::PropertyGroupKey* key,
                                       bv::Property* buffer, std::uint32_t capacity) {
+    ++counters_.property_queries;
     if (key == nullptr || !model_) return 0;
     std::size_t i = model_->index_of(key->object);
     if (i == Model::npos) return 0;
@@ -108,6 +121,7 @@ std::uint32_t HostApi::get_properties(std::uint32_t, const bv::PropertyGroupKey*
 }
 
 bool HostApi::get_bounds(std::uint32_t, bv::ObjectId id, bv::Bounds* bounds) {
+    ++counters_.measure_queries;
     std::size_t i = model_ ? model_->index_of(id) : Model::npos;
     if (i == Model::npos || bounds == nullptr) return false;
     *bounds = model_->objects()[i].bounds;
@@ -115,11 +129,13 @@ bool HostApi::get_bounds(std::uint32_t, bv::ObjectId id, bv::Bounds* bounds) {
 }
 
 double HostApi::get_volume(std::uint32_t, bv::ObjectId id) {
+    ++counters_.measure_queries;
     std::size_t i = model_ ? model_->index_of(id) : Model::npos;
     return i == Model::npos ? 0.0 : model_->objects()[i].volume;
 }
 
 double HostApi::get_total_area(std::uint32_t, bv::ObjectId id) {
+    ++counters_.measure_queries;
     std::size_t i = model_ ? model_->index_of(id) : Model::npos;
     return i == Model::npos ? 0.0 : model_->objects()[i].area;
 }
@@ -359,7 +375,10 @@ void HostApi::log_final_state() {
                 {"draw_label_nonzero", counters_.draw_label_nonzero},
                 {"selection_handler_calls", counters_.selection_handler_calls},
                 {"model_load_handler_calls", counters_.model_load_handler_calls},
-                {"click_handler_calls", counters_.click_handler_calls}});
+                {"click_handler_calls", counters_.click_handler_calls},
+                {"property_set_queries", counters_.property_set_queries},
+                {"property_queries", counters_.property_queries},
+                {"measure_queries", counters_.measure_queries}});
     json ids = json::array();
     for (std::size_t i : selected_indices()) ids.push_back(id_text(model_->objects()[i].id));
     json active = json::array();

@@ -114,6 +114,10 @@ public:
         std::uint64_t selection_handler_calls = 0;
         std::uint64_t model_load_handler_calls = 0;
         std::uint64_t click_handler_calls = 0;
+        // Per-object queries are counted, not logged line by line.
+        std::uint64_t property_set_queries = 0;
+        std::uint64_t property_queries = 0;
+        std::uint64_t measure_queries = 0;  // get_bounds, get_volume, get_total_area
     };
     const Counters& counters() const { return counters_; }
 
@@ -125,6 +129,8 @@ public:
 
 private:
     nlohmann::json call_event(const char* name, std::uint32_t plugin) const;
+    void log_list_query(const char* name, std::uint32_t plugin, const void* buffer,
+                        std::uint32_t capacity, std::uint32_t result);
     void describe_object(nlohmann::json& event, bv::ObjectId id) const;
     void log_registration(const char* name, std::uint32_t plugin, bv::Handler handler);
     RibbonButton* find_button(std::uint32_t id);

@@ -102,10 +102,52 @@ void read_identity(ModelObject& o) {
 
 }  // namespace
 
+void Model::add_object(const json& obj) {
+    std::size_t index = objects_.size();
+    if (!obj.is_object()) refuse(where(index) + "not a JSON object");
+    auto id = obj.find("id");
+    if (id == obj.end() || !id->is_number_integer() ||
+        (!id->is_number_unsigned() && id->get<std::int64_t>() < 0))
+        refuse(where(index) + "\"id\" is not an unsigned integer");
+    ModelObject o;
+    o.id = id->get<std::uint64_t>();
+    if (o.id > max_id) refuse(where(index) + "\"id\" is 2^53 or more");
+    read_bounds(obj, o, index);
+    o.volume = number_field(obj, "volume", index);
+    o.area = number_field(obj, "area", index);
+    read_sets(obj, o, index);
+    read_identity(o);
+    if (!by_id_.emplace(o.id, index).second)
+        refuse(where(index) + "id " + std::to_string(o.id) + " is used twice");
+    if (o.has_guid) by_guid_.emplace(o.guid, index);  // the first one wins
+    objects_.push_back(std::move(o));
+}
+
 ModelLoadResult Model::parse(std::string_view text) {
     ModelLoadResult result;
     try {
-        json doc = json::parse(text.begin(), text.end(), nullptr, true, true);
+        auto model = std::unique_ptr<Model>(new Model);
+        // Each element of "objects" becomes a ModelObject as soon as it has been read and is then
+        // dropped from the document, so a large model never exists twice in memory.
+        std::string root_key;
+        bool in_objects = false;  // inside the root's "objects" list
+        json::parser_callback_t take_objects = [&](int depth, json::parse_event_t event,
+                                                   json& parsed) {
+            if (depth == 1) {
+                if (event == json::parse_event_t::key) root_key = parsed.get<std::string>();
+                if (event == json::parse_event_t::array_start) in_objects = root_key == "objects";
+                if (event == json::parse_event_t::array_end) in_objects = false;
+                return true;
+            }
+            if (depth != 2 || !in_objects) return true;
+            if (event == json::parse_event_t::object_end ||
+                event == json::parse_event_t::array_end || event == json::parse_event_t::value) {
+                model->add_object(parsed);
+                return false;
+            }
+            return true;
+        };
+        json doc = json::parse(text.begin(), text.end(), take_objects, true, true);
         if (!doc.is_object()) refuse("the snapshot is not a JSON object");
         auto fmt = doc.find("format");
         if (fmt == doc.end() || !fmt->is_string() || fmt->get<std::string>() != format_name)
@@ -113,8 +155,6 @@ ModelLoadResult Model::parse(std::string_view text) {
         auto ver = doc.find("version");
         if (ver == doc.end() || !ver->is_number_integer() || ver->get<int>() != format_version)
             refuse("unsupported \"version\" (expected 1)");
-
-        auto model = std::unique_ptr<Model>(new Model);
         if (auto files = doc.find("files"); files != doc.end() && !files->is_null()) {
             if (!files->is_array()) refuse("\"files\" is not a list");
             for (const json& f : *files) {
@@ -124,30 +164,6 @@ ModelLoadResult Model::parse(std::string_view text) {
         }
         auto objects = doc.find("objects");
         if (objects == doc.end() || !objects->is_array()) refuse("\"objects\" is not a list");
-        model->objects_.reserve(objects->size());
-        model->by_id_.reserve(objects->size());
-        model->by_guid_.reserve(objects->size());
-        std::size_t index = 0;
-        for (const json& obj : *objects) {
-            if (!obj.is_object()) refuse(where(index) + "not a JSON object");
-            auto id = obj.find("id");
-            if (id == obj.end() || !id->is_number_integer() ||
-                (id->is_number_integer() && !id->is_number_unsigned() && id->get<std::int64_t>() < 0))
-                refuse(where(index) + "\"id\" is not an unsigned integer");
-            ModelObject o;
-            o.id = id->get<std::uint64_t>();
-            if (o.id > max_id) refuse(where(index) + "\"id\" is 2^53 or more");
-            read_bounds(obj, o, index);
-            o.volume = number_field(obj, "volume", index);
-            o.area = number_field(obj, "area", index);
-            read_sets(obj, o, index);
-            read_identity(o);
-            if (!model->by_id_.emplace(o.id, index).second)
-                refuse(where(index) + "id " + std::to_string(o.id) + " is used twice");
-            if (o.has_guid) model->by_guid_.emplace(o.guid, index);  // the first one wins
-            model->objects_.push_back(std::move(o));
-            ++index;
-        }
         result.model = std::move(model);
     } catch (const Refusal& r) {
         result.error = r.why;

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "host_records.h"
 
 namespace bvs {
@@ -66,6 +68,8 @@ public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
 private:
+    void add_object(const nlohmann::json& object);
+
     std::vector<std::u16string> files_;
     std::vector<ModelObject> objects_;
     std::unordered_map<bv::ObjectId, std::size_t> by_id_;

@@ -82,6 +82,10 @@ TEST_F(HostApiTest, ObjectListsFollowCountThenFill) {
     EXPECT_EQ(host.get_selected(plugin, sel, 2), 2u);
     EXPECT_EQ(sel[0], 10u);  // model order, not selection order
     EXPECT_EQ(sel[1], 12u);
+    EXPECT_EQ(last()["name"], "get_selected");
+    EXPECT_EQ(last()["buffer"], true);
+    EXPECT_EQ(last()["capacity"], 2);
+    EXPECT_EQ(last()["result"], 2);
 }
 
 TEST_F(HostApiTest, PropertiesAreWrittenInTheHostLayoutWithStableTexts) {
@@ -111,6 +115,9 @@ TEST_F(HostApiTest, PropertiesAreWrittenInTheHostLayoutWithStableTexts) {
     key.set_index = 2;
     EXPECT_EQ(host.get_properties(plugin, &key, nullptr, 0), 0u);
     EXPECT_EQ(host.get_properties(plugin, nullptr, nullptr, 0), 0u);
+    EXPECT_EQ(host.counters().property_set_queries, 3u);
+    EXPECT_EQ(host.counters().property_queries, 6u);
+    EXPECT_TRUE(lines.empty());  // per-object queries are only counted
 }
 
 TEST_F(HostApiTest, MeasuresAndFilesOfKnownAndUnknownObjects) {
@@ -226,8 +233,12 @@ TEST_F(HostApiTest, EventsReachTheRegisteredHandlers) {
     host.notify_selection_change("script");
     EXPECT_EQ(selections, 1);
     EXPECT_EQ(seen_selected, 2u);  // the handler sees the new selection
-    EXPECT_EQ(last()["event"], "selection_change");
-    EXPECT_EQ(last()["guids"], json::array({"G10", nullptr}));
+    // The change is logged before the handler runs (and makes its own calls).
+    ASSERT_GE(lines.size(), 2u);
+    const json& change = lines[lines.size() - 2];
+    EXPECT_EQ(change["event"], "selection_change");
+    EXPECT_EQ(change["guids"], json::array({"G10", nullptr}));
+    EXPECT_EQ(last()["name"], "get_selected");
 
     EXPECT_TRUE(host.click_button(0, "script"));
     EXPECT_FALSE(host.click_button(1, "script"));

@@ -120,6 +120,12 @@ TEST(SnapshotParsing, RefusesFilesThatAreNotSnapshots) {
               std::string::npos);
     EXPECT_NE(error_of(R"({"format": "kestro-bimvision-snapshot", "version": 1})").find("objects"),
               std::string::npos);
+    EXPECT_NE(error_of(snapshot(R"([{"id": 1}, 7])")).find("object 1: not a JSON object"),
+              std::string::npos);
+    EXPECT_NE(error_of(snapshot(R"([[{"id": 1}]])")).find("object 0: not a JSON object"),
+              std::string::npos);
+    EXPECT_NE(error_of(snapshot(R"({"id": 1})")).find("\"objects\" is not a list"),
+              std::string::npos);
     EXPECT_NE(error_of(snapshot(R"([{"id": 1}, {"id": 1}])")).find("used twice"),
               std::string::npos);
     EXPECT_NE(error_of(snapshot(R"([{"id": -4}])")).find("unsigned"), std::string::npos);

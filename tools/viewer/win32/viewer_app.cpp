@@ -367,6 +367,7 @@ void ViewerApp::sync_list_from_host() {
     for (std::size_t i : host_.selected_indices())
         ListView_SetItemState(list_, static_cast<int>(i), LVIS_SELECTED, LVIS_SELECTED);
     --syncing_list_;
+    InvalidateRect(list_, nullptr, FALSE);
     InvalidateRect(view_, nullptr, FALSE);
     update_status();
 }
@@ -635,6 +636,21 @@ LRESULT ViewerApp::on_main(HWND h, UINT m, WPARAM wp, LPARAM lp) {
                 di->item.pszText = const_cast<wchar_t*>(sub >= 0 && sub < 4 ? w(*cols[sub]) : L"");
             }
             return 0;
+        }
+        if (hdr->code == NM_CUSTOMDRAW) {
+            // Selected rows stand out whether or not the list has the focus; active rows in red.
+            auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(lp);
+            if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+            if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+                auto i = static_cast<std::size_t>(cd->nmcd.dwItemSpec);
+                if (host_.is_selected(i)) {
+                    cd->nmcd.uItemState &= ~(CDIS_SELECTED | CDIS_FOCUS);
+                    cd->clrTextBk = RGB(255, 196, 112);
+                    cd->clrText = host_.is_active(i) ? RGB(170, 0, 0) : RGB(0, 0, 0);
+                }
+                return CDRF_DODEFAULT;
+            }
+            return CDRF_DODEFAULT;
         }
         bool selection = false;
         if (hdr->code == LVN_ITEMCHANGED) {
