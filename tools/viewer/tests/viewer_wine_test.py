@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs bimvision_substitute.exe under Wine with a plugin and checks its log.
 
-    viewer_wine_test.py probe|module --wine-run SH --viewer EXE --plugin DLL --model JSON --work-dir DIR
+    viewer_wine_test.py probe|module|failures --wine-run SH --viewer EXE --plugin DLL --model JSON --work-dir DIR
 
 probe:  the viewer's own probe plugin drives every host function the real module uses.
 module: the real kestro_bimvision_32 module loads and answers the version and info queries.
+failures: a bad model file, a time-out and an unknown GUID end the viewer with their exit codes
+and a message on stderr.
 """
 import argparse
 import json
@@ -31,12 +33,12 @@ def check(condition, message):
         raise Failure(message)
 
 
-def run_viewer(args, script, extra_env=None, timeout=150):
+def run_viewer(args, script, extra_env=None, timeout=150, model=None, expect_exit=0):
     os.makedirs(args.work_dir, exist_ok=True)
     log = os.path.join(args.work_dir, "viewer.jsonl")
     if os.path.exists(log):
         os.remove(log)
-    command = [args.wine_run, args.viewer, "--model", windows_path(args.model),
+    command = [args.wine_run, args.viewer, "--model", windows_path(model or args.model),
                "--plugin", windows_path(args.plugin), "--log", windows_path(log),
                "--script", script]
     env = dict(os.environ)
@@ -52,9 +54,11 @@ def run_viewer(args, script, extra_env=None, timeout=150):
                     events.append(json.loads(line))
                 except ValueError:
                     raise Failure("log line %d is not JSON: %r" % (number, line))
-    if done.returncode != 0:
-        raise Failure("viewer exited with %d\nstderr:\n%s\nlog:\n%s" % (
-            done.returncode, done.stderr, "\n".join(json.dumps(e) for e in events)))
+    if done.returncode != expect_exit:
+        raise Failure("viewer exited with %d, expected %d\nstderr:\n%s\nlog:\n%s" % (
+            done.returncode, expect_exit, done.stderr, "\n".join(json.dumps(e) for e in events)))
+    if expect_exit != 0:
+        return events, done.stderr
     return events
 
 
@@ -177,9 +181,26 @@ def test_module(args):
     first(events, "selected")
 
 
+def test_failures(args):
+    bad = os.path.join(args.work_dir, "not_a_snapshot.json")
+    os.makedirs(args.work_dir, exist_ok=True)
+    with open(bad, "w", encoding="utf-8") as f:
+        f.write('{"format": "kestro-bimvision-snapshot", "version": 1, "objects": [{"id": -1}]}')
+    events, stderr = run_viewer(args, "quit", model=bad, expect_exit=3)
+    check("not a valid snapshot" in stderr and "unsigned" in stderr, "stderr: %r" % stderr)
+    check(first(events, "error")["message"] in stderr, "the error is logged as well")
+
+    events, stderr = run_viewer(args, "wait-requests 1 200; quit", expect_exit=6)
+    check("timeout" in stderr and "0 of 1" in stderr, "stderr: %r" % stderr)
+    first(events, "selected")  # the final state is logged on failures too
+
+    events, stderr = run_viewer(args, "select NO-SUCH-GUID; quit", expect_exit=5)
+    check("NO-SUCH-GUID" in stderr, "stderr: %r" % stderr)
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("which", choices=["probe", "module"])
+    parser.add_argument("which", choices=["probe", "module", "failures"])
     for name in ("--wine-run", "--viewer", "--plugin", "--model", "--work-dir"):
         parser.add_argument(name, required=True)
     args = parser.parse_args()
@@ -189,7 +210,7 @@ def main():
         print("the viewer's path must not contain KESTRO: %s" % args.viewer, file=sys.stderr)
         return 2
     try:
-        (test_probe if args.which == "probe" else test_module)(args)
+        {"probe": test_probe, "module": test_module, "failures": test_failures}[args.which](args)
     except Failure as f:
         print("FAILED: %s" % f, file=sys.stderr)
         return 1
