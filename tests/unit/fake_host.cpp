@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 
 namespace fake {
 
@@ -91,6 +92,7 @@ HostWord KB_STDCALL get_properties(HostWord plugin, HostWord key_word, HostWord 
     Object* o = host().find(key->object);
     if (!o || key->set_index >= o->sets.size()) return 0;
     const auto& props = o->sets[key->set_index].props;
+    if (buffer != 0 && host().out_of_memory_on_properties) throw std::bad_alloc();
     if (buffer != 0) {
         auto* out = ptr<bv::Property>(buffer);
         std::size_t n = std::min<std::size_t>(props.size(), static_cast<std::uint32_t>(capacity));

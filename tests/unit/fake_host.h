@@ -68,6 +68,8 @@ public:
     /// Calls logged, in order (queries of counts and data are logged only when log_queries is set).
     std::vector<Call> calls;
     bool log_queries = false;
+    /// Makes every filling get_properties call throw std::bad_alloc (memory running out mid-model).
+    bool out_of_memory_on_properties = false;
 
     /// The handlers the plugin registered (null until registered).
     bv::Handler click_handler = nullptr, selection_handler = nullptr, draw_handler = nullptr,

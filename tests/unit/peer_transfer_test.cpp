@@ -161,4 +161,23 @@ TEST_F(Transfer, AFailureInsideTheEnumerationNeverLeavesTheTrigger) {
     EXPECT_EQ(desktop.sent.size(), 1u);  // the enumeration stopped at the first window
 }
 
+TEST_F(Transfer, MemoryRunningOutWhileCollectingSendsNothingAndOnlyTheButtonTellsTheUser) {
+    model();
+    start_peer();
+    host.selected = {1};
+    host.out_of_memory_on_properties = true;
+
+    kb::handle_selection_change(plugin);
+    EXPECT_EQ(on_drag_enter(0, 0, 0), 2);
+    EXPECT_TRUE(desktop.message_boxes.empty());
+    EXPECT_TRUE(desktop.sent.empty());
+
+    kb::handle_button_click(plugin);
+    EXPECT_TRUE(desktop.sent.empty());  // never an empty update in place of the model
+    ASSERT_EQ(desktop.message_boxes.size(), 1u);
+    EXPECT_EQ(desktop.message_boxes[0].text, u"El modelo es demasiado grande para enviarlo a KESTRO");
+    EXPECT_EQ(desktop.message_boxes[0].caption, u"Error");
+    EXPECT_TRUE(plugin.lists.guid.empty());
+}
+
 }  // namespace

@@ -150,8 +150,10 @@ void collect_elements(Plugin& plugin) {
     try {
         collect(plugin);
     } catch (...) {
-        // Out of memory while filling the lists: leave nothing to send rather than half a model.
+        // Out of memory while filling the lists: leave nothing to send rather than half a model,
+        // and let the transfer know, so an update is not taken for an empty model.
         clear_text_lists(plugin.lists);
+        throw;
     }
 }
 
