@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -8,26 +10,8 @@
 namespace ifc2snapshot {
 namespace {
 
-constexpr char32_t replacement = 0xFFFD;
 
-void append_code_point(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = replacement;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+using kbtools::append_utf8;
 
 // Decodes bytes as strict UTF-8 (no overlongs, no surrogates); false when they are not.
 bool decode_utf8(const std::vector<unsigned char>& bytes, std::u32string& out) {
@@ -69,7 +53,7 @@ std::string to_utf8(std::wstring_view text) {
     std::u32string decoded;
     for (size_t i = 0; i < text.size();) {
         if (!is_widened_byte(text[i])) {
-            append_code_point(out, static_cast<char32_t>(static_cast<std::uint32_t>(text[i])));
+            append_utf8(out, static_cast<char32_t>(static_cast<std::uint32_t>(text[i])));
             ++i;
             continue;
         }
@@ -81,9 +65,9 @@ std::string to_utf8(std::wstring_view text) {
             ++i;
         }
         if (decode_utf8(run, decoded)) {
-            for (char32_t cp : decoded) append_code_point(out, cp);
+            for (char32_t cp : decoded) append_utf8(out, cp);
         } else {
-            for (unsigned char b : run) append_code_point(out, b);
+            for (unsigned char b : run) append_utf8(out, b);
         }
     }
     return out;

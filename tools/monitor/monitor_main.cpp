@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "records.h"
+#include "utf8.h"
 
 namespace {
 
@@ -118,30 +119,8 @@ std::string to_latin1(const std::wstring& wide) {
 }
 
 std::string utf16_to_utf8(const std::wstring& wide) {
-    std::string out;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t cp = wide[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < wide.size()) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return kbtools::utf16_to_utf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
 
 std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }

@@ -1,5 +1,7 @@
 #include "records.h"
 
+#include "utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -25,14 +27,7 @@ double read_double(const unsigned char* at) {
     return value;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+using kbtools::append_utf8;
 
 std::string json_unsigned(std::uint64_t value) { return std::to_string(value); }
 

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "utf8.h"
+
 #include <cstdint>
 
 namespace bvs {
@@ -8,23 +10,7 @@ namespace {
 
 constexpr char32_t replacement = 0xFFFD;
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
+using kbtools::append_utf8;
 
 void append_utf16(std::u16string& out, char32_t c) {
     if (c < 0x10000) {
@@ -83,22 +69,7 @@ std::u16string utf8_to_utf16(std::string_view in) {
     return out;
 }
 
-std::string utf16_to_utf8(std::u16string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        char32_t c = in[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-            in[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = replacement;
-        }
-        append_utf8(out, c);
-    }
-    return out;
-}
+std::string utf16_to_utf8(std::u16string_view in) { return kbtools::utf16_to_utf8(in); }
 
 std::string latin1_to_utf8(std::string_view bytes) {
     std::string out;
