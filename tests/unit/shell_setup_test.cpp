@@ -21,6 +21,13 @@ MessageResult KB_STDCALL other_subclass(WindowHandle w, std::uint32_t m, std::ui
     return below_other(w, m, wp, lp) + 1000;
 }
 
+/// A host whose main window unloads the plugin while handling a message (a "close plugin" command).
+MessageResult KB_STDCALL unloading_host_proc(WindowHandle, std::uint32_t, std::uintptr_t,
+                                             std::intptr_t) {
+    on_plugin_unload();
+    return 5;
+}
+
 class Setup : public ViewerTest {
 protected:
     void SetUp() override {
@@ -101,6 +108,16 @@ TEST_F(Setup, UnloadPutsTheHostsProcedureBackAndALaterLoadInstallsAgain) {
     load();
     EXPECT_EQ(current_proc(), &kb::window_proc_trampoline);
     EXPECT_EQ(plugin.state.previous_window_proc, &host_window_proc);
+}
+
+TEST_F(Setup, UnloadFromInsideAMessageThroughThePluginRestoresAndPinsTheModule) {
+    desktop.set_window_proc(main_window, &unloading_host_proc);
+    load();
+    EXPECT_EQ(desktop.deliver(main_window, 0x0111, 0, 0), 5);
+    EXPECT_EQ(current_proc(), &unloading_host_proc);  // the host's procedure is back
+    // The plugin's procedure was still on the stack: the module must outlive that call.
+    EXPECT_EQ(desktop.pinned, std::vector<kb::platform::ModuleHandle>{module});
+    EXPECT_EQ(plugin.window_proc_depth, 0);
 }
 
 TEST_F(Setup, UnloadUnderAnotherSubclassPinsTheModuleAndKeepsTheChain) {

@@ -67,7 +67,8 @@ bool transfer_to_peer_window(Plugin& plugin, platform::WindowHandle window,
         collect_elements(plugin);
         if (!update && plugin.lists.guid.empty()) return false;
         block = build_element_records(plugin);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Memory ran out, or the host reported more objects or properties than can be held.
         block = RecordBlock{};
         block.ok = false;
     }

@@ -33,16 +33,17 @@ platform::MessageResult KB_STDCALL window_proc_trampoline(platform::WindowHandle
                                                           std::uintptr_t wparam,
                                                           std::intptr_t lparam) {
     if (active == nullptr) return 0;
+    Plugin& plugin = *active;
+    struct Nesting {
+        Plugin& plugin;
+        explicit Nesting(Plugin& p) : plugin(p) { ++plugin.window_proc_depth; }
+        ~Nesting() { --plugin.window_proc_depth; }
+    } nesting(plugin);
     try {
-        return plugin_window_proc(*active, window, message, wparam, lparam);
+        return plugin_window_proc(plugin, window, message, wparam, lparam);
     } catch (...) {
-        // Out of memory while searching: the message still reaches the host's procedure.
-        try {
-            if (active->state.previous_window_proc != nullptr)
-                return active->platform.windows.call_window_proc(
-                    active->state.previous_window_proc, window, message, wparam, lparam);
-        } catch (...) {
-        }
+        // plugin_window_proc keeps a failed GUID search to itself and always passes the message
+        // on; anything arriving here came from the procedures below, so it is not sent again.
         return 0;
     }
 }

@@ -54,6 +54,9 @@ void set_up_plugin(Plugin& plugin) {
 void remove_subclass(Plugin& plugin) {
     platform::WindowHandle window = plugin.subclassed_window;
     if (window == nullptr) return;
+    // Asked from inside a message that went through the plugin's procedure: that call has yet to
+    // return into this module, so the module must not be unloaded under it.
+    if (plugin.window_proc_depth > 0) plugin.platform.modules.pin_module(plugin.state.module_handle);
     platform::WindowSystem& windows = plugin.platform.windows;
     platform::WindowProc current = windows.window_proc(window);
     if (current == &window_proc_trampoline) {

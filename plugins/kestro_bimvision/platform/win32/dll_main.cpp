@@ -11,9 +11,14 @@
 
 namespace {
 
-// Constructed by the run-time before DllMain sees the attach, destroyed after the detach.
-kb::win32::Win32Platform win32_platform;
-kb::Plugin plugin{win32_platform.platform};
+// Made at attach and never destroyed at process exit: the host's main window may still receive
+// messages through the plugin's procedure after the run-time has run its destructors. They go
+// away only when FreeLibrary unloads the module and nothing points into it any more.
+struct ModuleObjects {
+    kb::win32::Win32Platform win32_platform;
+    kb::Plugin plugin{win32_platform.platform};
+};
+ModuleObjects* objects = nullptr;
 
 // The host's interface is looked up in the executable that started the process and nowhere else.
 void* resolve_in_executable(void* executable, const char* name) {
@@ -23,16 +28,23 @@ void* resolve_in_executable(void* executable, const char* name) {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    // Runs under the loader lock: only name lookups and plain stores happen here.
+    // Runs under the loader lock: one allocation, the name lookups and plain stores, no more.
     try {
         if (reason == DLL_PROCESS_ATTACH) {
-            kb::set_active_plugin(&plugin);
-            kb::on_process_attach(plugin, instance, resolve_in_executable,
+            objects = new ModuleObjects;
+            kb::set_active_plugin(&objects->plugin);
+            kb::on_process_attach(objects->plugin, instance, resolve_in_executable,
                                   GetModuleHandleW(nullptr));
-        } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && objects != nullptr) {
             // FreeLibrary while the process goes on: the host's window must not keep a procedure
             // that is about to be unmapped. At process exit nothing needs undoing.
-            kb::remove_subclass(plugin);
+            kb::remove_subclass(objects->plugin);
+            if (objects->plugin.subclassed_window == nullptr &&
+                objects->plugin.window_proc_depth == 0) {
+                kb::set_active_plugin(nullptr);
+                delete objects;
+                objects = nullptr;
+            }
         }
     } catch (...) {
     }
