@@ -37,7 +37,6 @@ struct Plugin {
     platform::Platform& platform;
     PluginState state;
     ElementLists lists;
-    const bv::LabelRecord label{};  // all zero, handed to draw_label on every draw
     /// The window whose procedure this plugin replaced, or null when no subclass is in place.
     platform::WindowHandle subclassed_window = nullptr;
     /// How many calls of the plugin's window procedure are under way (messages nest).

@@ -12,6 +12,10 @@ const char16_t icon_file[] = u"kestro.ico";
 const char16_t button_caption[] = u"Kestro-BimVision";
 const char16_t button_hint[] = u"Actualizar KESTRO";
 
+// The label record handed to draw_label on every draw: process-wide, all zero from load on and
+// never written by the plugin.
+bv::LabelRecord label_record;
+
 /// Replaces the main window's procedure with the plugin's, once: a window whose procedure is
 /// already the plugin's keeps the one it had before, or messages would go round for ever.
 void install_subclass(Plugin& plugin) {
@@ -72,7 +76,7 @@ void remove_subclass(Plugin& plugin) {
     }
 }
 
-void handle_draw(Plugin& plugin) { host::draw_label(plugin.state.plugin_id, &plugin.label); }
+void handle_draw(Plugin& plugin) { host::draw_label(plugin.state.plugin_id, &label_record); }
 
 void handle_model_load(Plugin& plugin) {
     plugin.state.selected_id = host::get_selected_id(plugin.state.plugin_id);
