@@ -42,4 +42,12 @@ inline std::string utf16_to_utf8(std::u16string_view in) {
     return out;
 }
 
+/// Each byte as the code point of the same value (how the element records' 8-bit texts read).
+inline std::string latin1_to_utf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char ch : bytes) append_utf8(out, static_cast<unsigned char>(ch));
+    return out;
+}
+
 }  // namespace kbtools

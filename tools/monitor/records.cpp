@@ -27,7 +27,6 @@ double read_double(const unsigned char* at) {
     return value;
 }
 
-using kbtools::append_utf8;
 
 std::string json_unsigned(std::uint64_t value) { return std::to_string(value); }
 
@@ -104,12 +103,7 @@ Properties split_properties(std::string_view propiedad) {
     return result;
 }
 
-std::string latin1_to_utf8(std::string_view latin1) {
-    std::string out;
-    out.reserve(latin1.size());
-    for (char c : latin1) append_utf8(out, static_cast<unsigned char>(c));
-    return out;
-}
+std::string latin1_to_utf8(std::string_view latin1) { return kbtools::latin1_to_utf8(latin1); }
 
 std::u16string latin1_to_utf16(std::string_view latin1) {
     std::u16string out;

@@ -10,7 +10,6 @@ namespace {
 
 constexpr char32_t replacement = 0xFFFD;
 
-using kbtools::append_utf8;
 
 void append_utf16(std::u16string& out, char32_t c) {
     if (c < 0x10000) {
@@ -71,12 +70,7 @@ std::u16string utf8_to_utf16(std::string_view in) {
 
 std::string utf16_to_utf8(std::u16string_view in) { return kbtools::utf16_to_utf8(in); }
 
-std::string latin1_to_utf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (char ch : bytes) append_utf8(out, static_cast<unsigned char>(ch));
-    return out;
-}
+std::string latin1_to_utf8(std::string_view bytes) { return kbtools::latin1_to_utf8(bytes); }
 
 std::string utf16_to_latin1(std::u16string_view utf16) {
     std::string out;
