@@ -10,11 +10,10 @@ import argparse
 import json
 import os
 import sys
-import traceback
 
 import expected
-from harness import (Desktop, Failure, calls, calls_per_request, check, final_selection,
-                     main_window, of, record_messages, the_only_message)
+from harness import (calls, calls_per_request, check, final_selection, main_window, of,
+                     record_messages, run_case, the_only_message)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEMO_MODEL = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'models', 'demo_building.json')
@@ -254,20 +253,7 @@ def main():
     if args.case == 'list':
         print('\n'.join(CASES))
         return 0
-    try:
-        with Desktop(args) as desktop:
-            CASES[args.case](desktop)
-    except Failure as failure:
-        print('FAILED %s: %s' % (args.case, failure))
-        print('0 passed, 1 failed')
-        return 1
-    except Exception:
-        traceback.print_exc()
-        print('0 passed, 1 failed')
-        return 1
-    print('passed %s' % args.case)
-    print('1 passed, 0 failed')
-    return 0
+    return run_case(args, args.case, CASES[args.case])
 
 
 if __name__ == '__main__':

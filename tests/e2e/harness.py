@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
@@ -259,3 +260,22 @@ def final_selection(viewer_events):
     selected = of(viewer_events, 'selected')
     check(selected, 'the viewer logged no final selection')
     return selected[-1]['guids']
+
+
+def run_case(args, name, case):
+    """Runs case(desktop) on a fresh desktop; prints the outcome and the closing count line.
+    Returns the exit status."""
+    try:
+        with Desktop(args) as desktop:
+            case(desktop)
+    except Failure as failure:
+        print('FAILED %s: %s' % (name, failure))
+        print('0 passed, 1 failed')
+        return 1
+    except Exception:
+        traceback.print_exc()
+        print('0 passed, 1 failed')
+        return 1
+    print('passed %s' % name)
+    print('1 passed, 0 failed')
+    return 0

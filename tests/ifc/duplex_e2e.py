@@ -13,14 +13,13 @@ import json
 import os
 import subprocess
 import sys
-import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'e2e'))
 
 import expected  # noqa: E402
-from harness import Desktop, Failure, check, main_window, the_only_message  # noqa: E402
+from harness import check, main_window, run_case, the_only_message  # noqa: E402
 
 DUPLEX = 'Duplex_A_20110907.ifc'
 SKIPPED = 77
@@ -85,20 +84,8 @@ def main():
     if not os.path.exists(ifc):
         print('skipped: %s is not there' % ifc)
         return SKIPPED
-    try:
-        with Desktop(args) as desktop:
-            button_click_sends_every_element_of_the_duplex(desktop, ifc)
-    except Failure as failure:
-        print('FAILED duplex: %s' % failure)
-        print('0 passed, 1 failed')
-        return 1
-    except Exception:
-        traceback.print_exc()
-        print('0 passed, 1 failed')
-        return 1
-    print('passed duplex')
-    print('1 passed, 0 failed')
-    return 0
+    return run_case(args, 'duplex',
+                    lambda desktop: button_click_sends_every_element_of_the_duplex(desktop, ifc))
 
 
 if __name__ == '__main__':
