@@ -9,7 +9,7 @@
 
 namespace {
 
-using kb::platform::PROCESS_ALL_ACCESS;
+using kb::platform::process_all_access;
 
 class PeerDiscovery : public ::testing::Test {
 protected:
@@ -71,7 +71,7 @@ TEST_F(PeerDiscovery, EveryOpenAsksAllAccessWithoutInheritanceAndIdZeroIsNeverOp
     ASSERT_EQ(desktop.open_requests.size(), 2u);
     for (const auto& r : desktop.open_requests) {
         EXPECT_NE(r.id, 0u);
-        EXPECT_EQ(r.access, PROCESS_ALL_ACCESS);
+        EXPECT_EQ(r.access, process_all_access);
         EXPECT_FALSE(r.inherit);
     }
 }

@@ -20,7 +20,7 @@ namespace peer_test {
 using kb::platform::CopyData;
 using kb::platform::MessageResult;
 using kb::platform::WindowHandle;
-using kb::platform::WM_COPYDATA;
+using kb::platform::copy_data_message;
 
 inline constexpr kb::platform::ProcessId viewer_pid = 100;
 inline constexpr kb::platform::ProcessId peer_pid = 200;
@@ -40,7 +40,7 @@ inline std::vector<HostMessage> host_messages;
 inline MessageResult KB_STDCALL host_window_proc(WindowHandle window, std::uint32_t message,
                                                  std::uintptr_t wparam, std::intptr_t lparam) {
     host_messages.push_back({window, message, wparam, lparam});
-    return message == WM_COPYDATA ? host_copydata_result : 7;
+    return message == copy_data_message ? host_copydata_result : 7;
 }
 
 class ViewerTest : public ::testing::Test {
@@ -64,7 +64,7 @@ protected:
 
     /// Sends a GUID request to the main window as the system would deliver it to the plugin.
     MessageResult request(const CopyData& data) {
-        return kb::window_proc_trampoline(main_window, WM_COPYDATA, 0x5150,
+        return kb::window_proc_trampoline(main_window, copy_data_message, 0x5150,
                                           reinterpret_cast<std::intptr_t>(&data));
     }
 

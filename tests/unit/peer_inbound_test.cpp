@@ -62,7 +62,7 @@ TEST_F(Inbound, AMatchClearsThenSelectsActivatesAndZoomsAndTheHostAnswers) {
     EXPECT_EQ(host.calls, expected);
     ASSERT_EQ(host_messages.size(), 1u);
     EXPECT_EQ(host_messages[0].window, main_window);
-    EXPECT_EQ(host_messages[0].message, WM_COPYDATA);
+    EXPECT_EQ(host_messages[0].message, copy_data_message);
     EXPECT_EQ(host_messages[0].wparam, 0x5150u);
     ASSERT_EQ(desktop.forwarded.size(), 1u);
     EXPECT_EQ(desktop.forwarded[0].previous, &host_window_proc);
@@ -134,7 +134,7 @@ TEST_F(Inbound, WithoutDataNothingIsClearedButTheMessageStillGoesOn) {
     host.element(1, u"");
     CopyData no_bytes{0, 16, nullptr};
     EXPECT_EQ(request(no_bytes), host_copydata_result);
-    EXPECT_EQ(kb::window_proc_trampoline(main_window, WM_COPYDATA, 0, 0), host_copydata_result);
+    EXPECT_EQ(kb::window_proc_trampoline(main_window, copy_data_message, 0, 0), host_copydata_result);
     EXPECT_TRUE(host.calls.empty());
     EXPECT_EQ(host_messages.size(), 2u);
 }

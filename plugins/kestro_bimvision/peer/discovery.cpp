@@ -16,7 +16,7 @@ constexpr std::string_view peer_token = "KESTRO";
 class OpenProcess {
 public:
     OpenProcess(platform::ProcessList& list, platform::ProcessId id)
-        : list_(list), handle_(list.open_process(platform::PROCESS_ALL_ACCESS, false, id)) {}
+        : list_(list), handle_(list.open_process(platform::process_all_access, false, id)) {}
     OpenProcess(const OpenProcess&) = delete;
     OpenProcess& operator=(const OpenProcess&) = delete;
     ~OpenProcess() {

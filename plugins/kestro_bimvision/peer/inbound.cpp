@@ -52,7 +52,7 @@ bool object_carries_guid(std::uint32_t plugin_id, bv::ObjectId object, std::u16s
 platform::MessageResult plugin_window_proc(Plugin& plugin, platform::WindowHandle window,
                                            std::uint32_t message, std::uintptr_t wparam,
                                            std::intptr_t lparam) {
-    if (message == platform::WM_COPYDATA) {
+    if (message == platform::copy_data_message) {
         std::string_view identificadorObjeto;
         if (read_guid_text(lparam, identificadorObjeto)) {
             try {

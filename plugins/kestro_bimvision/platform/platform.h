@@ -18,8 +18,10 @@ using MessageResult = std::intptr_t;  // LRESULT
 using WindowProc = MessageResult(KB_STDCALL*)(WindowHandle, std::uint32_t, std::uintptr_t,
                                               std::intptr_t);
 
-inline constexpr std::uint32_t WM_COPYDATA = 0x004A;
-inline constexpr std::uint32_t PROCESS_ALL_ACCESS = 0x1FFFFF;
+/// The system's WM_COPYDATA message and PROCESS_ALL_ACCESS right, under names of the seam's own
+/// so that no header order matters beside <windows.h>.
+inline constexpr std::uint32_t copy_data_message = 0x004A;
+inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
 
 /// Same layout as the system's COPYDATASTRUCT.
 struct CopyData {

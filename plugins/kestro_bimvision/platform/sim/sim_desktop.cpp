@@ -32,7 +32,7 @@ MessageResult SimDesktop::deliver(WindowHandle window, std::uint32_t message,
 
 MessageResult SimDesktop::deliver_copy_data(WindowHandle window, WindowHandle from,
                                             const platform::CopyData& data) {
-    return deliver(window, platform::WM_COPYDATA, reinterpret_cast<std::uintptr_t>(from),
+    return deliver(window, platform::copy_data_message, reinterpret_cast<std::uintptr_t>(from),
                    reinterpret_cast<std::intptr_t>(&data));
 }
 
@@ -107,7 +107,7 @@ MessageResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle from,
     }
     sent.push_back(std::move(m));
     if (during_send) during_send(sent.back());
-    return deliver(to, platform::WM_COPYDATA, reinterpret_cast<std::uintptr_t>(from),
+    return deliver(to, platform::copy_data_message, reinterpret_cast<std::uintptr_t>(from),
                    reinterpret_cast<std::intptr_t>(&data));
 }
 

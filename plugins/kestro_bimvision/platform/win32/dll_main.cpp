@@ -3,7 +3,6 @@
 #include "shell/setup.h"
 #include "win32_platform.h"
 
-// After the plugin's headers: <windows.h> defines macros named like two constants of the seam.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

@@ -1,12 +1,5 @@
 #include "win32_platform.h"
 
-// platform.h names two constants after system macros: take their values before <windows.h>
-// turns the names into numbers. (Every file that includes both puts platform.h first.)
-namespace {
-constexpr std::uint32_t seam_copydata_message = kb::platform::WM_COPYDATA;
-constexpr std::uint32_t seam_all_access = kb::platform::PROCESS_ALL_ACCESS;
-}  // namespace
-
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -26,8 +19,8 @@ static_assert(offsetof(platform::CopyData, size) == offsetof(COPYDATASTRUCT, cbD
               "cbData offset");
 static_assert(offsetof(platform::CopyData, bytes) == offsetof(COPYDATASTRUCT, lpData),
               "lpData offset");
-static_assert(seam_copydata_message == WM_COPYDATA, "WM_COPYDATA");
-static_assert(seam_all_access == (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF),
+static_assert(platform::copy_data_message == WM_COPYDATA, "WM_COPYDATA");
+static_assert(platform::process_all_access == (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF),
               "PROCESS_ALL_ACCESS");
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wide text is UTF-16");
 static_assert(sizeof(platform::ProcessId) == sizeof(DWORD), "process ids are DWORDs");
