@@ -47,13 +47,27 @@ private:
     std::string saved_;
 };
 
+// The reader gathers several errors in one message, each ending in a line break: one line each.
+void add_message_lines(const std::string& text, std::vector<std::string>& out) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        size_t first = start, last = end;
+        while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+        while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+        if (last > first) out.push_back(text.substr(first, last - first));
+        start = end + 1;
+    }
+}
+
 void keep_message(void* target, shared_ptr<StatusCallback::Message> m) {
     if (!m) return;
     switch (m->m_message_type) {
     case StatusCallback::MESSAGE_TYPE_MINOR_WARNING:
     case StatusCallback::MESSAGE_TYPE_WARNING:
     case StatusCallback::MESSAGE_TYPE_ERROR:
-        static_cast<std::vector<std::string>*>(target)->push_back(to_utf8(m->m_message_text));
+        add_message_lines(to_utf8(m->m_message_text), *static_cast<std::vector<std::string>*>(target));
         break;
     default:
         break;
