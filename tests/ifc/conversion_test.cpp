@@ -73,7 +73,7 @@ TEST_F(Ifc4Building, PropertyValuesAreTypedAsTextOrNumber) {
     EXPECT_EQ(text(property(object(30), "Atributos", "CompositionType")), "ELEMENT");
 }
 
-TEST_F(Ifc4Building, TypeSetsAreInheritedUnlessTheOccurrenceHasOneOfTheSameName) {
+TEST_F(Ifc4Building, TypeSetsAreInheritedAndMergedPerPropertyWithTheOccurrenceWinning) {
     const auto& wall = object(40);
     EXPECT_EQ(text(property(wall, "Pset_Fabricante", "Fabricante")), "Ladrillos S.A.");
     EXPECT_EQ(text(property(wall, "Pset_Fabricante", "Colores")), "rojo, ocre");
@@ -81,6 +81,8 @@ TEST_F(Ifc4Building, TypeSetsAreInheritedUnlessTheOccurrenceHasOneOfTheSameName)
     for (const auto& s : wall.property_sets) common += s.name == "Pset_WallCommon";
     EXPECT_EQ(common, 1u);
     EXPECT_EQ(text(property(wall, "Pset_WallCommon", "IsExternal")), "TRUE") << "the occurrence's value, not the type's";
+    EXPECT_EQ(text(property(wall, "Pset_WallCommon", "FireRating")), "EI 120") << "the type's value the occurrence lacks";
+    EXPECT_DOUBLE_EQ(number(property(wall, "Pset_WallCommon", "ThermalTransmittance")), 0.35);
 }
 
 TEST_F(Ifc4Building, SpatialContainersWithoutObjectTypeGetTheirEntityName) {
@@ -191,6 +193,53 @@ TEST(UnreadableFiles, AreRefusedWithAReason) {
     EXPECT_NE(failure_of("solid cube\nendsolid\n").find("not an IFC file"), std::string::npos);
     EXPECT_NE(failure_of("<?xml version=\"1.0\"?><ifcXML/>").find("ifcXML"), std::string::npos);
     EXPECT_NE(failure_of("ISO-10303-21;\nHEADER;\nENDSEC;\nDATA;\nENDSEC;\n").find("no schema"), std::string::npos);
+}
+
+TEST(UnreadableFiles, TruncatedFilesAreRefused) {
+    const std::string whole = ifc_samples::building_ifc4();
+    const std::string half = whole.substr(0, whole.size() / 2);
+    EXPECT_EQ(failure_of(half), "the file ends before END-ISO-10303-21;: it looks truncated");
+    // Cut inside a text, inside an entity, and after the last entity's ';'.
+    const size_t in_text = whole.find("Muro de f") + 4;
+    EXPECT_NE(failure_of(whole.substr(0, in_text)).find("truncated"), std::string::npos);
+    const size_t after_entity = whole.find("#22=");
+    EXPECT_NE(failure_of(whole.substr(0, after_entity)).find("truncated"), std::string::npos);
+    EXPECT_NE(failure_of(whole.substr(0, after_entity + 10)).find("truncated"), std::string::npos);
+    // The end marker is there, but the DATA section stops in the middle of an entity.
+    const std::string broken = ifc_samples::step_file(
+        "IFC4", "#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'P',$,$,$,$,$,$);\n#2=IFCWALL('0eB1cD2eF3gH4iJ5kL6mN7',$,\n");
+    EXPECT_NE(failure_of(broken).find("ends inside an entity"), std::string::npos) << failure_of(broken);
+    // Semicolons and the end marker inside texts and comments do not end anything.
+    const std::string tricky = ifc_samples::step_file("IFC4",
+        "/* ENDSEC; END-ISO-10303-21; */\n#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'a;b''ENDSEC;',$,$,$,$,$,$);\n"
+        "#2=IFCBUILDINGELEMENTPROXY('0cB1cD2eF3gH4iJ5kL6mN7',$,'x',$,$,$,$,$,$);\n");
+    EXPECT_EQ(failure_of(tricky), "<converted>");
+}
+
+TEST(UnreadableFiles, HeaderWithoutEndsecIsRefusedNotGuessed) {
+    const std::string no_endsec = "ISO-10303-21;\nHEADER;\nFILE_SCHEMA(('IFC4'));\nDATA;\n"
+                                  "#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'P',$,$,$,$,$,$);\nENDSEC;\nEND-ISO-10303-21;\n";
+    // The DATA section's ENDSEC is the only one: the header then swallows the data.
+    const std::string header_cut = "ISO-10303-21;\nHEADER;\nFILE_SCHEMA(('IFC4'));\n";
+    EXPECT_NE(failure_of(header_cut).find("without ENDSEC"), std::string::npos) << failure_of(header_cut);
+    EXPECT_NE(failure_of(no_endsec), "<converted>");
+}
+
+TEST(UnreadableFiles, TypeLibraryWithoutProductsIsRefused) {
+    const std::string library = ifc_samples::step_file("IFC4",
+        "#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Biblioteca',$,$,$,$,$,$);\n"
+        "#2=IFCWALLTYPE('0dB1cD2eF3gH4iJ5kL6mN7',$,'Tipo',$,$,$,$,$,$,.SOLIDWALL.);\n");
+    EXPECT_NE(failure_of(library).find("no building object"), std::string::npos) << failure_of(library);
+}
+
+TEST(UnreadableFiles, FolderIsAReadErrorWithAReason) {
+    ScratchDir dir;
+    try {
+        ifc2snapshot::convert_ifc_file(dir.file(""));
+        ADD_FAILURE() << "a folder was converted";
+    } catch (const ReadError& e) {
+        EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
+    }
 }
 
 TEST(UnreadableFiles, MissingFileIsAReadError) {

@@ -15,8 +15,9 @@ inline std::string step_file(const std::string& schema, const std::string& data)
 // IFC4, metres. A storey placed at z = 3 holds:
 //  - wall #40 at (10, 20) in the storey: 5 x 0.3 x 2.8 box, so bounds (10,20,3)-(15,20.3,5.8),
 //    volume 4.2, surface 2(5*0.3) + 2(5*2.8) + 2(0.3*2.8) = 32.68; its own quantity set says
-//    NetVolume 9.9, which the closed mesh overrides; typed by #90, whose "Pset_WallCommon" the
-//    wall's own set of that name hides and whose "Pset_Fabricante" it inherits;
+//    NetVolume 9.9, which the closed mesh overrides; typed by #90, whose "Pset_Fabricante" it
+//    inherits and whose "Pset_WallCommon" merges with the wall's own set of that name: the
+//    wall's IsExternal wins, the type's FireRating is added;
 //  - wall #100 at the storey origin, the same box with a 1 x 0.3 x 1 hole cut by opening #110:
 //    volume 4.2 - 0.3 = 3.9, surface 32.68 - 2 + 4(0.3) = 31.88;
 //  - proxy #80 without geometry whose quantities give volume 1.5 and area 2.25;
@@ -68,8 +69,9 @@ inline std::string building_ifc4() {
 #91=IFCPROPERTYSET('1dB1cD2eF3gH4iJ5kL6mN7',$,'Pset_Fabricante',$,(#92,#95));
 #92=IFCPROPERTYSINGLEVALUE('Fabricante',$,IFCLABEL('Ladrillos S.A.'),$);
 #95=IFCPROPERTYENUMERATEDVALUE('Colores',$,(IFCLABEL('rojo'),IFCLABEL('ocre')),$);
-#93=IFCPROPERTYSET('2dB1cD2eF3gH4iJ5kL6mN7',$,'Pset_WallCommon',$,(#94));
+#93=IFCPROPERTYSET('2dB1cD2eF3gH4iJ5kL6mN7',$,'Pset_WallCommon',$,(#94,#97));
 #94=IFCPROPERTYSINGLEVALUE('IsExternal',$,IFCBOOLEAN(.F.),$);
+#97=IFCPROPERTYSINGLEVALUE('FireRating',$,IFCLABEL('EI 120'),$);
 #96=IFCRELDEFINESBYTYPE('3dB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#90);
 #100=IFCWALL('0eB1cD2eF3gH4iJ5kL6mN7',$,'Muro con hueco',$,$,#101,#50,$,.SOLIDWALL.);
 #101=IFCLOCALPLACEMENT(#31,#21);
@@ -151,6 +153,84 @@ inline std::string millimetre_ifc2x3() {
 #91=IFCPROPERTYSET('0jB1cD2eF3gH4iJ5kL6mN7',$,'Pset_Tipo',$,(#92));
 #92=IFCPROPERTYSINGLEVALUE('Espesor',$,IFCPOSITIVELENGTHMEASURE(300.),$);
 #93=IFCRELDEFINESBYTYPE('1jB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#90);
+)");
+}
+
+// IFC4, metres, no storey: curved solids whose exact volumes are known.
+//  - pile #200: a circle of radius 0.18 extruded 7.9 at (20, 0, 0): pi * 0.18^2 * 7.9 =
+//    0.804141... m3, box (19.82, -0.18, 0)-(20.18, 0.18, 7.9);
+//  - column #300: a circle of radius 0.5 extruded 3 at the origin, with a 0.4 x 0.4 square
+//    opening #310 running through it from z = -0.5 to 3.5: (pi * 0.25 - 0.16) * 3 = 1.876194... m3;
+//  - beam #400: a half disc of radius 1 (an arc trimmed by parameter from 0 to pi, closed by a
+//    line) extruded 2 at (0, 10, 0): pi m3, box (-1, 10, 0)-(1, 11, 2);
+//  - proxy #500: an open surface of two faces, 2 x 2 and 2 x 1, without quantities: area 6.
+inline std::string curved_ifc4() {
+    return step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9M',$,'Curvas',$,$,$,$,(#20),#10);
+#10=IFCUNITASSIGNMENT((#11,#12));
+#11=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
+#12=IFCSIUNIT(*,.PLANEANGLEUNIT.,$,.RADIAN.);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCDIRECTION((0.,0.,1.));
+#24=IFCAXIS2PLACEMENT2D(#25,$);
+#25=IFCCARTESIANPOINT((0.,0.));
+#200=IFCPILE('0aC1cD2eF3gH4iJ5kL6mN7',$,'Pilote',$,$,#201,#204,$,.DRIVEN.,$);
+#201=IFCLOCALPLACEMENT($,#202);
+#202=IFCAXIS2PLACEMENT3D(#203,$,$);
+#203=IFCCARTESIANPOINT((20.,0.,0.));
+#204=IFCPRODUCTDEFINITIONSHAPE($,$,(#205));
+#205=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#206));
+#206=IFCEXTRUDEDAREASOLID(#207,#21,#23,7.9);
+#207=IFCCIRCLEPROFILEDEF(.AREA.,$,#24,0.18);
+#300=IFCCOLUMN('0bC1cD2eF3gH4iJ5kL6mN7',$,'Pilar',$,$,#301,#302,$,.COLUMN.);
+#301=IFCLOCALPLACEMENT($,#21);
+#302=IFCPRODUCTDEFINITIONSHAPE($,$,(#303));
+#303=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#304));
+#304=IFCEXTRUDEDAREASOLID(#305,#21,#23,3.);
+#305=IFCCIRCLEPROFILEDEF(.AREA.,$,#24,0.5);
+#310=IFCOPENINGELEMENT('0cC1cD2eF3gH4iJ5kL6mN7',$,'Paso',$,$,#311,#314,$,.OPENING.);
+#311=IFCLOCALPLACEMENT(#301,#312);
+#312=IFCAXIS2PLACEMENT3D(#313,$,$);
+#313=IFCCARTESIANPOINT((0.,0.,-0.5));
+#314=IFCPRODUCTDEFINITIONSHAPE($,$,(#315));
+#315=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#316));
+#316=IFCEXTRUDEDAREASOLID(#317,#21,#23,4.);
+#317=IFCRECTANGLEPROFILEDEF(.AREA.,$,#24,0.4,0.4);
+#318=IFCRELVOIDSELEMENT('0dC1cD2eF3gH4iJ5kL6mN7',$,$,$,#300,#310);
+#400=IFCBEAM('0eC1cD2eF3gH4iJ5kL6mN7',$,'Viga curva',$,$,#401,#404,$,.BEAM.);
+#401=IFCLOCALPLACEMENT($,#402);
+#402=IFCAXIS2PLACEMENT3D(#403,$,$);
+#403=IFCCARTESIANPOINT((0.,10.,0.));
+#404=IFCPRODUCTDEFINITIONSHAPE($,$,(#405));
+#405=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#406));
+#406=IFCEXTRUDEDAREASOLID(#407,#21,#23,2.);
+#407=IFCARBITRARYCLOSEDPROFILEDEF(.AREA.,'Medio disco',#408);
+#408=IFCCOMPOSITECURVE((#409,#410),.F.);
+#409=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#411);
+#410=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#415);
+#411=IFCTRIMMEDCURVE(#412,(IFCPARAMETERVALUE(0.)),(IFCPARAMETERVALUE(3.14159265358979)),.T.,.PARAMETER.);
+#412=IFCCIRCLE(#24,1.);
+#413=IFCCARTESIANPOINT((1.,0.));
+#414=IFCCARTESIANPOINT((-1.,0.));
+#415=IFCPOLYLINE((#414,#413));
+#500=IFCBUILDINGELEMENTPROXY('0fC1cD2eF3gH4iJ5kL6mN7',$,'Chapa',$,$,#301,#501,$,$);
+#501=IFCPRODUCTDEFINITIONSHAPE($,$,(#502));
+#502=IFCSHAPEREPRESENTATION(#20,'Body','SurfaceModel',(#503));
+#503=IFCFACEBASEDSURFACEMODEL((#504));
+#504=IFCCONNECTEDFACESET((#505,#506));
+#505=IFCFACE((#507));
+#506=IFCFACE((#508));
+#507=IFCFACEOUTERBOUND(#509,.T.);
+#508=IFCFACEOUTERBOUND(#510,.T.);
+#509=IFCPOLYLOOP((#511,#512,#513,#514));
+#510=IFCPOLYLOOP((#511,#514,#515,#516));
+#511=IFCCARTESIANPOINT((30.,0.,0.));
+#512=IFCCARTESIANPOINT((32.,0.,0.));
+#513=IFCCARTESIANPOINT((32.,2.,0.));
+#514=IFCCARTESIANPOINT((30.,2.,0.));
+#515=IFCCARTESIANPOINT((30.,2.,1.));
+#516=IFCCARTESIANPOINT((30.,0.,1.));
 )");
 }
 

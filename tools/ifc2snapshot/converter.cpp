@@ -1,5 +1,6 @@
 #include "converter.h"
 
+#include "fixed_heap.h"
 #include "mesh_measure.h"
 #include "text.h"
 
@@ -414,13 +415,101 @@ void parts_bounds(ProductShapeData& shape, std::array<double, 6>& into, bool& an
     }
 }
 
+// Circles and arcs become polygons inscribed in them. With 48 vertices a full circle encloses
+// 0.29 % less than the true area; larger radii take more, so that no chord lies more than 1 mm
+// inside the true curve. A multiple of four, starting at angle 0, puts vertices on both axes of
+// the circle's own placement, so its box is the true one there.
+int vertices_per_circle(double radius_m) {
+    constexpr int least = 48, most = 360;
+    constexpr double max_sagitta_m = 0.001;
+    if (!(radius_m > max_sagitta_m)) return least;
+    const double n = 3.14159265358979323846 / std::acos(1.0 - max_sagitta_m / radius_m);
+    if (!(n < most)) return most;
+    const int rounded = (static_cast<int>(std::ceil(n)) + 3) / 4 * 4;
+    return std::max(least, rounded);
+}
+
+struct GeometryMeasure {
+    MeshMeasure mesh;
+    std::array<double, 6> parts_bounds{};  // of an aggregate without a mesh of its own
+};
+
 void keep_geometry_message(void* target, shared_ptr<StatusCallback::Message> m) {
     if (!m) return;
     if (m->m_message_type == StatusCallback::MESSAGE_TYPE_WARNING || m->m_message_type == StatusCallback::MESSAGE_TYPE_ERROR) {
+        FixedHeapScope::Pause outlives_the_conversion;
         std::string text = to_utf8(m->m_message_text);
         if (m->m_entity) text = "#" + std::to_string(m->m_entity->m_entity_id) + ": " + text;
         static_cast<std::vector<std::string>*>(target)->push_back(std::move(text));
     }
+}
+
+/// Converts the geometry and measures every object's meshes, all inside a fixed heap (see
+/// fixed_heap.h) so the meshes are the same on every run. Only the returned figures and
+/// messages, made outside that heap, outlive it.
+std::vector<GeometryMeasure> measure_geometry(ReadModel& read, const std::vector<shared_ptr<IfcObjectDefinition>>& objects,
+                                              std::vector<std::string>& messages) {
+    std::vector<GeometryMeasure> measured(objects.size());
+    std::string failure;
+    {
+        FixedHeapScope heap;
+        if (!heap.active()) {
+            FixedHeapScope::Pause outside;
+            messages.push_back("the geometry is converted on the ordinary heap: meshes may vary between runs");
+        }
+        GeometryConverter geometry(read.model);
+        geometry.getGeomSettings()->setNumVerticesPerCircle(vertices_per_circle(0));
+        geometry.getGeomSettings()->setNumVerticesPerCircleGivenRadius(&vertices_per_circle);
+        geometry.setMessageCallBack(&messages, &keep_geometry_message);
+        try {
+            geometry.convertGeometry();
+        } catch (const std::exception& e) {
+            FixedHeapScope::Pause outside;
+            failure = std::string("the geometry could not be converted: ") + e.what();
+        } catch (const carve::exception& e) {
+            FixedHeapScope::Pause outside;
+            failure = "the geometry could not be converted: " + e.str();
+        }
+        geometry.unsetMessageCallBack();
+        if (failure.empty()) {
+            auto& shapes = geometry.getShapeInputData();
+            for (size_t i = 0; i < objects.size(); ++i) {
+                const auto& object = objects[i];
+                const auto shape = shapes.find(object->m_entity_id);
+                if (shape == shapes.end() || !shape->second) continue;
+                measured[i].mesh = measure_product(*shape->second);
+                if (!measured[i].mesh.has_mesh && !dynamic_pointer_cast<IfcSpatialElement>(object) &&
+                    !dynamic_pointer_cast<IfcProject>(object)) {
+                    bool any = false;
+                    parts_bounds(*shape->second, measured[i].parts_bounds, any);
+                }
+            }
+        }
+    }
+    if (!failure.empty()) throw ReadError(failure);
+    return measured;
+}
+
+/// The object's sets in order, each name once: its own sets, a later one of the same name
+/// adding only the properties the earlier ones lack; then its type's sets, merged the same way,
+/// so a property the occurrence sets overrides the type's while the type's other properties
+/// stay.
+void add_property_sets(const Definitions& defs, std::vector<SnapshotPropertySet>& out) {
+    const size_t first = out.size();
+    std::set<const IfcPropertySetDefinition*> seen;
+    auto merge = [&](const shared_ptr<IfcPropertySetDefinition>& d) {
+        if (!seen.insert(d.get()).second) return;
+        SnapshotPropertySet set = convert_definition(d);
+        for (size_t i = first; i < out.size(); ++i) {
+            if (out[i].name != set.name) continue;
+            for (auto& p : set.properties)
+                if (!out[i].find(p.name)) out[i].properties.push_back(std::move(p));
+            return;
+        }
+        out.push_back(std::move(set));
+    };
+    for (const auto& d : defs.own) merge(d);
+    for (const auto& d : defs.inherited) merge(d);
 }
 
 std::string base_name(const std::string& path) {
@@ -437,59 +526,32 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
 
     BuildingModel& model = *read.model;
     std::vector<shared_ptr<IfcObjectDefinition>> objects;
-    for (const auto& [id, entity] : model.getMapIfcEntities())
-        if (entity && id >= 0 && is_listed_object(entity)) objects.push_back(dynamic_pointer_cast<IfcObjectDefinition>(entity));
-    if (objects.empty()) throw ReadError("the file holds no building object (no IfcProject, no product)");
-
-    GeometryConverter geometry(read.model);
-    std::vector<std::string> geometry_messages;
-    geometry.setMessageCallBack(&geometry_messages, &keep_geometry_message);
-    try {
-        geometry.convertGeometry();
-    } catch (const std::exception& e) {
-        throw ReadError(std::string("the geometry could not be converted: ") + e.what());
-    } catch (const carve::exception& e) {
-        throw ReadError("the geometry could not be converted: " + e.str());
+    bool any_product = false;
+    for (const auto& [id, entity] : model.getMapIfcEntities()) {
+        if (!entity || id < 0 || !is_listed_object(entity)) continue;
+        objects.push_back(dynamic_pointer_cast<IfcObjectDefinition>(entity));
+        if (dynamic_pointer_cast<IfcProduct>(entity)) any_product = true;
     }
-    geometry.unsetMessageCallBack();
-    st.messages.insert(st.messages.end(), geometry_messages.begin(), geometry_messages.end());
-    auto& shapes = geometry.getShapeInputData();
+    if (!any_product)
+        throw ReadError("the file holds no building object (no product: a type or property library?)");
+
+    const std::vector<GeometryMeasure> geometry = measure_geometry(read, objects, st.messages);
     const ProjectUnits units = project_units(model);
 
     Snapshot snapshot;
     snapshot.files.push_back(file_name);
     snapshot.objects.reserve(objects.size());
-    for (const auto& object : objects) {
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const auto& object = objects[i];
         SnapshotObject out;
         out.id = static_cast<std::uint64_t>(object->m_entity_id);
         out.property_sets.push_back(attribute_set(object));
 
         const Definitions defs = definitions_of(object);
-        std::set<const IfcPropertySetDefinition*> seen;
-        std::set<std::string> own_names;
-        for (const auto& d : defs.own) {
-            if (!seen.insert(d.get()).second) continue;
-            out.property_sets.push_back(convert_definition(d));
-            own_names.insert(out.property_sets.back().name);
-        }
-        // A set the occurrence defines itself overrides the type's set of the same name.
-        for (const auto& d : defs.inherited) {
-            if (!seen.insert(d.get()).second) continue;
-            SnapshotPropertySet set = convert_definition(d);
-            if (!own_names.count(set.name)) out.property_sets.push_back(std::move(set));
-        }
+        add_property_sets(defs, out.property_sets);
 
-        MeshMeasure mesh;
-        const auto shape = shapes.find(object->m_entity_id);
-        if (shape != shapes.end() && shape->second) {
-            mesh = measure_product(*shape->second);
-            if (mesh.has_mesh) {
-                out.bounds = mesh.bounds;
-            } else if (!dynamic_pointer_cast<IfcSpatialElement>(object) && !dynamic_pointer_cast<IfcProject>(object)) {
-                bool any = false;
-                parts_bounds(*shape->second, out.bounds, any);
-            }
-        }
+        const MeshMeasure& mesh = geometry[i].mesh;
+        out.bounds = mesh.has_mesh ? mesh.bounds : geometry[i].parts_bounds;
         if (mesh.has_mesh) ++st.with_mesh;
         if (mesh.all_closed) {
             out.volume = mesh.volume;
@@ -499,7 +561,13 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
             const FileQuantities q = file_quantities(defs, units);
             if (q.volume || q.area) ++st.measured_from_quantities;
             out.volume = q.volume.value_or(0.0);
-            out.area = q.area.value_or(0.0);
+            // The faces of an open mesh enclose no volume, but their area is well defined.
+            if (q.area) {
+                out.area = *q.area;
+            } else if (mesh.has_mesh) {
+                out.area = mesh.area;
+                ++st.area_from_open_mesh;
+            }
         }
 
         const auto& identity = out.property_sets.front();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <clocale>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -46,13 +47,27 @@ private:
     std::string saved_;
 };
 
+// The reader gathers several errors in one message, each ending in a line break: one line each.
+void add_message_lines(const std::string& text, std::vector<std::string>& out) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        size_t first = start, last = end;
+        while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+        while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+        if (last > first) out.push_back(text.substr(first, last - first));
+        start = end + 1;
+    }
+}
+
 void keep_message(void* target, shared_ptr<StatusCallback::Message> m) {
     if (!m) return;
     switch (m->m_message_type) {
     case StatusCallback::MESSAGE_TYPE_MINOR_WARNING:
     case StatusCallback::MESSAGE_TYPE_WARNING:
     case StatusCallback::MESSAGE_TYPE_ERROR:
-        static_cast<std::vector<std::string>*>(target)->push_back(to_utf8(m->m_message_text));
+        add_message_lines(to_utf8(m->m_message_text), *static_cast<std::vector<std::string>*>(target));
         break;
     default:
         break;
@@ -69,16 +84,72 @@ std::string read_step_schema(std::string_view content) {
     if (starts_with(rest, "<")) throw ReadError("an ifcXML file; only IFC STEP files (.ifc) are read");
     if (!starts_with(rest, "ISO-10303-21;")) throw ReadError("not an IFC file (no ISO-10303-21 header)");
 
-    const std::string_view head = rest.substr(0, std::min<size_t>(rest.size(), 64 * 1024));
-    const size_t end_of_header = head.find("ENDSEC");
+    const size_t end_of_header = rest.find("ENDSEC");
+    if (end_of_header == std::string_view::npos)
+        throw ReadError("the header ends without ENDSEC;: the file is damaged or truncated");
+    const std::string_view head = rest.substr(0, end_of_header);
     const size_t at = head.find("FILE_SCHEMA");
-    if (at == std::string_view::npos || (end_of_header != std::string_view::npos && at > end_of_header))
-        throw ReadError("the header names no schema (FILE_SCHEMA is missing)");
+    if (at == std::string_view::npos) throw ReadError("the header names no schema (FILE_SCHEMA is missing)");
     const size_t open = head.find('\'', at);
     const size_t close = open == std::string_view::npos ? open : head.find('\'', open + 1);
     if (close == std::string_view::npos || close == open + 1)
         throw ReadError("the header names no schema (FILE_SCHEMA is empty)");
     return std::string(head.substr(open + 1, close - open - 1));
+}
+
+void check_complete(std::string_view content) {
+    static const char* const truncated = "the file ends before END-ISO-10303-21;: it looks truncated";
+    const size_t data = content.find("DATA;", content.find("ENDSEC"));
+    if (data == std::string_view::npos) throw ReadError(truncated);
+    size_t i = data + 5;
+    const size_t n = content.size();
+    auto skip_space_and_comments = [&] {
+        for (;;) {
+            while (i < n && std::isspace(static_cast<unsigned char>(content[i]))) ++i;
+            if (content.compare(i, 2, "/*") != 0) return;
+            const size_t close = content.find("*/", i + 2);
+            if (close == std::string_view::npos) throw ReadError(truncated);
+            i = close + 2;
+        }
+    };
+    for (;;) {
+        skip_space_and_comments();
+        if (i >= n) throw ReadError(truncated);
+        if (content.compare(i, 7, "ENDSEC;") == 0) {
+            i += 7;
+            skip_space_and_comments();
+            if (content.compare(i, 5, "DATA;") == 0 || content.compare(i, 5, "DATA(") == 0) {
+                const size_t next = content.find(';', i);
+                if (next == std::string_view::npos) throw ReadError(truncated);
+                i = next + 1;
+                continue;
+            }
+            if (content.compare(i, 17, "END-ISO-10303-21;") != 0) throw ReadError(truncated);
+            return;
+        }
+        // One entity instance, up to its ';' outside text and comments.
+        for (;;) {
+            if (i >= n) throw ReadError(truncated);
+            if (content.compare(i, 6, "ENDSEC") == 0 || content.compare(i, 16, "END-ISO-10303-21") == 0)
+                throw ReadError("the DATA section ends inside an entity: the file looks truncated");
+            const char c = content[i];
+            if (c == ';') {
+                ++i;
+                break;
+            }
+            if (c == '\'') {
+                const size_t close = content.find('\'', i + 1);  // '' inside text closes and reopens
+                if (close == std::string_view::npos) throw ReadError(truncated);
+                i = close + 1;
+            } else if (c == '/' && content.compare(i, 2, "/*") == 0) {
+                const size_t close = content.find("*/", i + 2);
+                if (close == std::string_view::npos) throw ReadError(truncated);
+                i = close + 2;
+            } else {
+                ++i;
+            }
+        }
+    }
 }
 
 bool is_supported_schema(std::string_view schema) {
@@ -92,6 +163,7 @@ ReadModel read_ifc_content(std::string content) {
     result.schema = read_step_schema(content);
     if (!is_supported_schema(result.schema))
         throw ReadError("unsupported schema " + result.schema + " (IFC2X3 and IFC4 are read)");
+    check_complete(content);
 
     result.model = std::make_shared<BuildingModel>();
     auto reader = std::make_shared<ReaderSTEP>();
@@ -112,6 +184,8 @@ ReadModel read_ifc_content(std::string content) {
 }
 
 ReadModel read_ifc_file(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) throw ReadError("a folder, not a file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ReadError("cannot open the file");
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -23,6 +23,10 @@ public:
 /// file is named as such) or its header names no schema.
 std::string read_step_schema(std::string_view content);
 
+/// Throws ReadError when the exchange file is cut short: no END-ISO-10303-21; at its end, or
+/// a DATA section that ends inside an entity, a text or a comment (an interrupted copy).
+void check_complete(std::string_view content);
+
 /// True for the schemas the reader maps onto its entity classes: IFC2X3 and IFC4 with its
 /// addenda and corrigenda (IFC4ADD1, IFC4ADD2_TC1, ...). The IFC4X* extensions, IFC2X2 and
 /// older ones are refused.
@@ -34,8 +38,8 @@ struct ReadModel {
     std::vector<std::string> messages;  // warnings and errors the reader reported, UTF-8
 };
 
-/// Reads the file at path. Throws ReadError when the file cannot be opened, is not an IFC STEP
-/// file, names an unsupported schema, or yields no entity.
+/// Reads the file at path. Throws ReadError when the file cannot be opened (or is a folder), is
+/// not an IFC STEP file, names an unsupported schema, is truncated, or yields no entity.
 ReadModel read_ifc_file(const std::string& path);
 
 /// Same, from the file's bytes.

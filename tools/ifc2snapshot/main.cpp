@@ -63,9 +63,11 @@ int run(int argc, char** argv) {
         const size_t to_send = stats.with_guid - stats.spatial_containers;
         std::fprintf(stderr,
                      "ifc2snapshot: %s -> %s: %zu objects (%zu with a GUID, %zu spatial containers, %zu to send), "
-                     "%zu with a mesh, volume/area from %zu closed meshes and %zu quantity sets, %zu messages\n",
+                     "%zu with a mesh, volume/area from %zu closed meshes and %zu quantity sets, area from %zu open "
+                     "meshes, %zu messages\n",
                      in.c_str(), out.c_str(), stats.objects, stats.with_guid, stats.spatial_containers, to_send,
-                     stats.with_mesh, stats.measured_from_mesh, stats.measured_from_quantities, stats.messages.size());
+                     stats.with_mesh, stats.measured_from_mesh, stats.measured_from_quantities, stats.area_from_open_mesh,
+                     stats.messages.size());
     }
     return 0;
 }
