@@ -176,6 +176,8 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext all
+  ; Out of the folders about to be removed: a folder in use as working directory stays.
+  SetOutPath "$TEMP"
   ; The uninstaller sits in <viewer>\plugins\kestro_bimvision_data.
   ReadRegDWORD $2 HKLM "${UNINST_KEY}" "CreatedPluginsFolder"
   Delete "$INSTDIR\kestro.ico"
