@@ -3,7 +3,11 @@
 # Used as CMAKE_CROSSCOMPILING_EMULATOR, so ctest runs the win32 tests through it.
 # KB_WINE_TIMEOUT overrides the limit (seconds); DISPLAY must name a running X server for tests
 # that open windows (scripts/test.sh starts Xvfb).
+#   usage: cmake/wine-run.sh PROGRAM.exe [ARGUMENTS...]   (--help: this text)
 set -u
+case "${1:-}" in
+  -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
 prefix=${WINEPREFIX:-}
 if [ -z "$prefix" ]; then
   echo "wine-run.sh: WINEPREFIX is not set" >&2

@@ -12,12 +12,23 @@ root=$PWD
 elements=10000
 runs=3
 bin="$root/build/win32"
+# An option's value: present, and a whole number where one is expected.
+value() {
+  if [ $# -lt 2 ] || [ -z "$2" ] || [[ $2 == --* ]]; then
+    echo "bench_transfer.sh: $1 needs a value" >&2
+    exit 2
+  fi
+}
+number() {
+  value "$@"
+  [[ $2 =~ ^[0-9]+$ ]] || { echo "bench_transfer.sh: $1: \"$2\" is not a whole number" >&2; exit 2; }
+}
 while [ $# -gt 0 ]; do
   case $1 in
-    --elements) elements=$2; shift 2 ;;
-    --runs) runs=$2; shift 2 ;;
-    --build-dir) bin=$(realpath "$2"); shift 2 ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    --elements) number "$@"; elements=$2; shift 2 ;;
+    --runs) number "$@"; runs=$2; shift 2 ;;
+    --build-dir) value "$@"; bin=$(realpath -m "$2"); shift 2 ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench_transfer.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done

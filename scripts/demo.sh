@@ -6,7 +6,9 @@
 #
 #   scripts/demo.sh [--model FILE.json | --ifc FILE.ifc] [--out DIR] [--no-build] [--build-dir DIR]
 #
-# Run as root on a fresh Debian machine: missing packages are installed first.
+# Run as root on a fresh Debian machine: missing packages are installed first. The Wine prefix is
+# build/demo-wineprefix, made once and reused. Any failed step ends the script with a one-line
+# reason on stderr and a non-zero status: 2 bad command line, 1 anything else.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -16,29 +18,51 @@ ifc=
 out="$root/build/demo"
 build=1
 bin="$root/build/win32"
+usage() { sed -n '7p' "$0" | sed 's/^# *//' >&2; }
+die() { echo "demo.sh: $*" >&2; exit 1; }
+# An option's value: present and not the next option.
+value() {
+  if [ $# -lt 2 ] || [ -z "$2" ] || [[ $2 == --* ]]; then
+    echo "demo.sh: $1 needs a value" >&2
+    usage
+    exit 2
+  fi
+}
 while [ $# -gt 0 ]; do
   case $1 in
-    --model) model=$(realpath "$2"); shift 2 ;;
-    --ifc) ifc=$(realpath "$2"); shift 2 ;;
-    --out) out=$(realpath -m "$2"); shift 2 ;;
+    --model) value "$@"; model=$(realpath -m "$2"); shift 2 ;;
+    --ifc) value "$@"; ifc=$(realpath -m "$2"); shift 2 ;;
+    --out) value "$@"; out=$(realpath -m "$2"); shift 2 ;;
     --no-build) build=0; shift ;;
-    --build-dir) bin=$(realpath "$2"); build=0; shift 2 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
-    *) echo "demo.sh: unknown argument $1" >&2; exit 2 ;;
+    --build-dir) value "$@"; bin=$(realpath -m "$2"); build=0; shift 2 ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "demo.sh: unknown argument $1" >&2; usage; exit 2 ;;
   esac
 done
+[ -z "$ifc" ] || [ -f "$ifc" ] || die "no IFC file $ifc"
 
 say() { printf '\n==== %s\n' "$*"; }
 
 # ---- what the machine needs, and the build ------------------------------------------------------
-if [ "$(id -u)" = 0 ]; then
-  say "installing what is missing"
-  scripts/install-deps.sh
+# The package check runs only when a tool the demo uses is missing.
+missing=
+for tool in cmake ninja i686-w64-mingw32-g++-posix wine wineserver Xvfb python3 import convert xwininfo; do
+  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
+if [ -n "$missing" ]; then
+  [ "$(id -u)" = 0 ] || die "missing:$missing (run scripts/install-deps.sh as root)"
+  say "installing what is missing:$missing"
+  scripts/install-deps.sh || die "installing the packages failed"
+fi
+# Wine runs the 32-bit programs as 32-bit Linux processes: a kernel without 32-bit support (or a
+# Wine without its 32-bit part) cannot start them at all.
+if ! wine_error=$(timeout 60 wine --version 2>&1 >/dev/null); then
+  die "Wine cannot run 32-bit programs on this machine (${wine_error##*$'\n'}; see dmesg for '32-bit emulation disabled')"
 fi
 if [ "$build" = 1 ]; then
   say "building the win32 preset"
-  cmake --preset win32
-  cmake --build --preset win32 -j2
+  cmake --preset win32 >/dev/null || die "configuring the win32 preset failed"
+  cmake --build --preset win32 -j2 || die "building the win32 preset failed"
 fi
 viewer_dir=$(sed -n 's/^BVS_VIEWER_DIR:[A-Z]*=//p' "$bin/CMakeCache.txt" 2>/dev/null || true)
 viewer_exe="${viewer_dir:-$bin/tools/viewer/bin}/bimvision_substitute.exe"
@@ -57,16 +81,16 @@ rm -f "$out"/*.jsonl "$out"/*.png "$out"/*.bmp
 # command line (IN.ifc OUT.json).
 if [ -n "$ifc" ]; then
   converter=${IFC2SNAPSHOT:-$root/scripts/ifc_to_model.sh}
-  [ -x "$converter" ] || { echo "demo.sh: no IFC converter at $converter" >&2; exit 1; }
+  [ -x "$converter" ] || die "no IFC converter at $converter"
   say "converting $ifc"
   model="$out/model_from_ifc.json"
-  "$converter" "$ifc" "$model"
+  "$converter" "$ifc" "$model" || die "converting $ifc failed"
 fi
-[ -f "$model" ] || { echo "demo.sh: no model $model" >&2; exit 1; }
+[ -f "$model" ] || die "no model $model"
 
 # ---- a private desktop ---------------------------------------------------------------------------
 stage=$(mktemp -d /tmp/bv-demo-XXXXXX)  # no "KESTRO" in the path but the monitor's own name
-export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all
+export WINEPREFIX="$root/build/demo-wineprefix" WINEARCH=win32 WINEDEBUG=-all
 xvfb_pid= viewer_pid= monitor_pid=
 cleanup() {
   set +e
@@ -85,8 +109,14 @@ display_file="$stage/display"
 Xvfb -displayfd 3 -screen 0 1280x1260x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+[ -s "$display_file" ] || die "the X server (Xvfb) did not start"
 export DISPLAY=":$(head -1 "$display_file")"
 echo "display $DISPLAY, prefix $WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >"$out/wineboot.log" 2>&1 || die "creating the Wine prefix failed (log: $out/wineboot.log)"
+  wineserver -w
+fi
 
 mkdir -p "$stage/viewer" "$stage/peer" "$stage/plugins/kestro_bimvision_data"
 cp "$viewer_exe" "$stage/viewer/"
@@ -96,11 +126,48 @@ cp "$root/kestro_bimvision_data/kestro.ico" "$stage/plugins/kestro_bimvision_dat
 win() { printf 'Z:%s' "${1//\//\\}"; }
 run() { "$root/cmake/wine-run.sh" "$@"; }
 
+# The whole screen cut into one picture per window, each under a strip with its title (there is
+# no window manager to draw frames), stacked top to bottom.
+take_screenshot() {
+  local file=$1 shot="$stage/screen.png" parts=() n=0 line geometry title windows
+  import -window root "$shot" || return 1
+  # '0x... "Title": ("class" "Class")  WxH+X+Y  +X+Y' for each top-level window
+  windows=$(xwininfo -root -children 2>/dev/null | grep -E '^ +0x[0-9a-f]+ "(KESTRO monitor|BimVision substitute)' || true)
+  if [ -z "$windows" ]; then
+    # Where the two programs put their windows.
+    windows=$'  0x0 "BimVision substitute - (viewer)": ()  1200x800+0+0\n  0x0 "KESTRO monitor": ()  1200x420+0+810'
+  fi
+  while IFS= read -r line; do
+    title=$(sed -n 's/^ *0x[0-9a-f]* "\(.*\)": (.*/\1/p' <<<"$line")
+    geometry=$(grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' <<<"$line" | head -1)
+    [ -n "$geometry" ] || continue
+    n=$((n + 1))
+    convert "$shot" -crop "$geometry" +repage -background '#1f3f6f' -fill white -font DejaVu-Sans \
+        -pointsize 16 -gravity northwest -splice 0x28 -annotate +8+5 "$title" "$stage/part$n.png" || return 1
+    parts+=("$stage/part$n.png")
+  done <<<"$windows"
+  [ "$n" -gt 0 ] || return 1
+  convert "${parts[@]}" -background white -gravity northwest -append +repage "$file"
+}
+
 # The element the viewer selects and the one the monitor asks for: the first wall and the first
 # door or window of the model (any two elements with a GUID when it has neither).
-read -r select_guid request_guid < <(python3 - "$model" <<'EOF'
+# A model that does not read is left to the viewer, which says what is wrong with it.
+viewer_says() {
+  local status=0
+  run "$stage/viewer/bimvision_substitute.exe" --model "$(win "$model")" --script quit \
+      >"$out/viewer.out" 2>&1 || status=$?
+  [ "$status" != 0 ] || return 1
+  grep -m1 '^bimvision_substitute:' "$out/viewer.out" | tr -d '\r' || echo "the viewer ended with status $status"
+}
+picked=$(python3 - "$model" <<'EOF'
 import json, sys
-objects = json.load(open(sys.argv[1], encoding='utf-8'))['objects']
+try:
+    objects = json.load(open(sys.argv[1], encoding='utf-8'))['objects']
+    if not isinstance(objects, list):
+        raise TypeError
+except (ValueError, KeyError, TypeError, OSError):
+    sys.exit(3)
 def identity(o):
     t = {}
     for s in o.get('property_sets') or []:
@@ -114,12 +181,17 @@ elements = [t for t in elements if t.get('Guid') and t.get('ObjectType') not in 
 def first(kinds, default):
     return next((t['Guid'] for t in elements if t.get('IfcEntity', '').startswith(kinds)), default)
 if not elements:
-    sys.exit('the model has no element with a GUID')
+    sys.exit(4)
 a = first(('IfcWall',), elements[0]['Guid'])
 b = first(('IfcDoor', 'IfcWindow'), elements[-1]['Guid'])
 print(a, b)
 EOF
-)
+) || case $? in
+  3) die "the viewer rejects the model $model: $(viewer_says || echo 'no reason given')" ;;
+  4) die "the model $model has no element with a GUID" ;;
+  *) die "reading the model $model failed" ;;
+esac
+read -r select_guid request_guid <<<"$picked"
 
 say "starting the KESTRO monitor"
 # It asks for the door once it has had both messages (button, then selection).
@@ -127,20 +199,38 @@ run "$stage/peer/KESTRO_monitor.exe" --out "$(win "$out/monitor.jsonl")" --send-
     --send-guid "$request_guid" --timeout 300000 >"$out/monitor.out" 2>&1 &
 monitor_pid=$!
 for _ in $(seq 300); do grep -q '"event":"ready"' "$out/monitor.jsonl" 2>/dev/null && break; sleep 0.1; done
+grep -q '"event":"ready"' "$out/monitor.jsonl" 2>/dev/null ||
+  die "the KESTRO monitor did not start (output: $out/monitor.out)"
 
 say "starting the viewer: button, selection of $select_guid; the monitor asks for $request_guid"
 run "$stage/viewer/bimvision_substitute.exe" --model "$(win "$model")" \
     --plugin "$(win "$stage/plugins/kestro_bimvision_32.dll")" --log "$(win "$out/viewer.jsonl")" \
     --script "click; select $select_guid; wait-requests 1 60000; sleep 6000; quit" >"$out/viewer.out" 2>&1 &
 viewer_pid=$!
-for _ in $(seq 600); do grep -q '"event":"copydata"' "$out/viewer.jsonl" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 600); do
+  grep -q '"event":"copydata"' "$out/viewer.jsonl" 2>/dev/null && break
+  kill -0 "$viewer_pid" 2>/dev/null || break
+  sleep 0.1
+done
 sleep 2  # let both windows repaint
-import -window root "$out/demo_screenshot.png"
-wait "$viewer_pid" || echo "the viewer ended with status $?"
+screenshot_ok=0
+if take_screenshot "$out/demo_screenshot.png"; then screenshot_ok=1; fi
+viewer_status=0
+wait "$viewer_pid" || viewer_status=$?
 viewer_pid=
 run "$stage/peer/KESTRO_monitor.exe" --close-monitors >/dev/null 2>&1 || true
 wait "$monitor_pid" || true
 monitor_pid=
+if [ "$viewer_status" != 0 ]; then
+  reason=$(grep -m1 '^bimvision_substitute:' "$out/viewer.out" | tr -d '\r' || true)
+  die "the viewer ended with status $viewer_status: ${reason:-see $out/viewer.out}"
+fi
+grep -q '"event":"records"' "$out/monitor.jsonl" ||
+  die "nothing arrived at the KESTRO monitor (logs: $out/monitor.jsonl, $out/viewer.jsonl)"
+if grep -q '"event":"records".*"valid":false' "$out/monitor.jsonl"; then
+  die "the KESTRO monitor rejected a message (log: $out/monitor.jsonl)"
+fi
+[ "$screenshot_ok" = 1 ] || die "the screenshot failed"
 
 # ---- what each side got --------------------------------------------------------------------------
 python3 - "$out/monitor.jsonl" "$out/viewer.jsonl" <<'EOF'

@@ -8,6 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KB_NATIVE_BUILD:-$root/build/native}
 
+case "${1:-}" in
+  -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
 if [ $# -lt 2 ]; then
   echo "usage: $0 [--pretty] IN.ifc OUT.json" >&2
   exit 2

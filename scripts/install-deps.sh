@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on a Debian machine (run as root).
 # Does nothing for packages that are already there.
+#   --help   this text
 set -euo pipefail
+case "${1:-}" in
+  -h|--help) sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  "") ;;
+  *) echo "usage: scripts/install-deps.sh [--help]" >&2; exit 2 ;;
+esac
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -9,7 +15,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-apps imagemagick
           nlohmann-json3-dev python3 file
-          libifcplusplus-dev libboost-dev locales time)
+          libifcplusplus-dev libboost-dev locales time nsis zip fonts-dejavu-core)
 if [ "${WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-dev); fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -4,6 +4,13 @@
 # so a test viewer must not run from the build tree, whose path may well hold the token.
 # usage: run_in_prefix.sh NAME EXE [FILE...]
 set -eu
+case "${1:-}" in
+  -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
+if [ $# -lt 2 ]; then
+  echo "usage: run_in_prefix.sh NAME EXE [FILE...]" >&2
+  exit 2
+fi
 name=$1 exe=$2
 shift 2
 : "${WINEPREFIX:?WINEPREFIX is not set}"

@@ -35,6 +35,17 @@ constexpr wchar_t window_class[] = L"KestroMonitorWindow";
 constexpr UINT msg_step = WM_APP + 1;  // run queued sends, then see whether to quit
 constexpr UINT_PTR timeout_timer = 1;
 constexpr UINT send_timeout_ms = 60000;
+// Sender mode without --timeout: how long it looks for the window of the class.
+constexpr long long default_sender_timeout_ms = 10000;
+
+// Exit codes (also in the usage text and the README).
+constexpr int exit_ok = 0;
+constexpr int exit_usage = 2;
+constexpr int exit_timeout = 3;        // --timeout ran out before --quit-after was reached
+constexpr int exit_no_window = 4;      // sender mode: no window of the class within the time-out
+constexpr int exit_no_ui = 5;          // the monitor's windows could not be created
+constexpr int exit_internal = 6;
+constexpr int exit_not_delivered = 7;  // sender mode: a send was not answered within the time-out
 
 enum class ActionKind { guid, row, raw };
 
@@ -220,10 +231,17 @@ void send_guid(HWND viewer, HWND from, const std::string& guid) {
     SendResult r = send_copydata(viewer, from, 0, static_cast<DWORD>(bytes.size() + 1), bytes.c_str());
     log_sent("guid", "", guid, viewer, 0, static_cast<DWORD>(bytes.size() + 1), false, r);
     if (!app.windows.empty()) {
-        std::wstring status = L"Sent GUID " + latin1_wide(guid) + L" to viewer window " +
-                              widen(handle_number(viewer)) + L": result " +
+        // The result is the viewer's own answer to WM_COPYDATA: it says the message arrived, not
+        // whether an element with that GUID was found (the viewer's selection shows that).
+        std::wstring status =
+            r.delivered ? L"Sent GUID " + latin1_wide(guid) + L" to viewer window " + widen(handle_number(viewer)) +
+                              L": delivered, viewer's result " +
                               widen(std::to_string(static_cast<unsigned long long>(r.result))) +
-                              (r.delivered ? L"" : L" (not delivered)");
+                              L" (its answer to the message, not whether the element was found)"
+                        : L"GUID " + latin1_wide(guid) + L" NOT delivered to viewer window " +
+                              widen(handle_number(viewer)) + L": no answer within " +
+                              widen(std::to_string(send_timeout_ms / 1000)) +
+                              L" s, or the window is gone";
         set_status(app.windows.front(), status);
     }
 }
@@ -538,7 +556,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w_param, LPARAM l_p
                 if (w_param == timeout_timer) {
                     KillTimer(hwnd, timeout_timer);
                     log_line("{\"event\":\"timeout\"}");
-                    quit(3, "timeout");
+                    quit(exit_timeout, "timeout");
                 }
                 return 0;
             case WM_CLOSE:
@@ -595,17 +613,22 @@ int run_close_monitors() {
 int run_sender() {
     const Options& o = app.options;
     ClassSearch search{o.to_class.c_str(), nullptr};
+    // Never waits for ever: for the window, and for each send.
+    const long long timeout_ms = o.timeout_ms >= 0 ? o.timeout_ms : default_sender_timeout_ms;
     DWORD start = GetTickCount();
     while (true) {
         EnumWindows(find_class, reinterpret_cast<LPARAM>(&search));
         if (search.found) break;
-        if (o.timeout_ms >= 0 && GetTickCount() - start > static_cast<DWORD>(o.timeout_ms)) {
-            log_line("{\"event\":\"error\",\"message\":\"no window of that class\"}");
-            std::printf("no window of class found\n");
-            return 4;
+        if (GetTickCount() - start > static_cast<DWORD>(timeout_ms)) {
+            std::string message = "no top-level window of class \"" + utf16_to_utf8(o.to_class) + "\" within " +
+                                  std::to_string(timeout_ms) + " ms";
+            log_line("{\"event\":\"error\",\"message\":" + json_string(message) + "}");
+            std::fprintf(stderr, "KESTRO_monitor: %s\n", message.c_str());
+            return exit_no_window;
         }
         Sleep(50);
     }
+    int code = exit_ok;
     std::vector<unsigned char> bytes(static_cast<std::size_t>(o.raw_bytes), static_cast<unsigned char>(o.raw_fill));
     ULONG_PTR dw_data = o.raw_dw_data >= 0 ? static_cast<ULONG_PTR>(o.raw_dw_data)
                                            : static_cast<ULONG_PTR>(o.raw_bytes / monitor::record_size);
@@ -617,6 +640,7 @@ int run_sender() {
         QueryPerformanceCounter(&t0);
         SendResult r = send_copydata(search.found, nullptr, dw_data, static_cast<DWORD>(o.raw_bytes),
                                      bytes.empty() ? nullptr : bytes.data());
+        if (!r.delivered) code = exit_not_delivered;
         QueryPerformanceCounter(&t1);
         double ms = static_cast<double>(t1.QuadPart - t0.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
         std::string line = "{\"event\":\"raw-bytes\",\"to\":" + handle_number(search.found) +
@@ -628,11 +652,34 @@ int run_sender() {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
-    return 0;
+    if (code != exit_ok)
+        std::fprintf(stderr, "KESTRO_monitor: a send to class \"%s\" was not answered within %u ms\n",
+                     utf16_to_utf8(o.to_class).c_str(), send_timeout_ms);
+    return code;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Start-up
+
+/// Why the command line was refused: the option and the value at fault.
+struct ParseError {
+    enum Kind { none, unknown, no_value, not_a_number, out_of_range, bad_value, pairing } kind = none;
+    std::wstring option, value;
+};
+ParseError parse_error;
+
+std::string describe(const ParseError& e) {
+    std::string option = utf16_to_utf8(e.option), value = utf16_to_utf8(e.value);
+    switch (e.kind) {
+        case ParseError::unknown: return "unknown argument \"" + option + "\"";
+        case ParseError::no_value: return option + " needs a value";
+        case ParseError::not_a_number: return option + ": \"" + value + "\" is not a whole number";
+        case ParseError::out_of_range: return option + ": " + value + " is out of range";
+        case ParseError::bad_value: return option + ": \"" + value + "\" is not an accepted value";
+        case ParseError::pairing: return "--send-raw-bytes and --to-class go together";
+        default: return "bad command line";
+    }
+}
 
 bool parse_number(const std::wstring& text, long long& out) {
     if (text.empty()) return false;
@@ -647,24 +694,48 @@ const char usage[] =
     "         [--screenshot FILE.bmp]\n"
     "       KESTRO_monitor.exe --send-raw-bytes N --to-class CLASS [--dwdata D] [--fill BYTE] [--repeat R]\n"
     "         [--out FILE.jsonl] [--timeout MS]\n"
-    "       KESTRO_monitor.exe --close-monitors\n";
+    "       KESTRO_monitor.exe --close-monitors\n"
+    "       KESTRO_monitor.exe --help\n";
 
-bool parse_options(Options& o) {
+const char help_text[] =
+    "Stands in for KESTRO: takes the viewer plugin's element records by WM_COPYDATA, lists them\n"
+    "decoded and sends GUIDs back (double-click a row). Its file name must contain KESTRO.\n"
+    "Sender mode sends N raw bytes to the first window of CLASS; it looks for the window for\n"
+    "--timeout MS (default 10000) and waits at most 60 s for each send.\n"
+    "Exit codes: 0 ok; 2 bad command line; 3 --timeout ran out; 4 no window of the class (sender);\n"
+    "  5 the windows could not be created; 6 internal error; 7 a send was not answered (sender).\n"
+    "See tools/monitor/README.md.\n";
+
+std::vector<std::wstring> command_line_arguments() {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) return false;
+    if (!argv) return {};
     std::vector<std::wstring> args(argv + 1, argv + argc);
     LocalFree(argv);
+    return args;
+}
+
+bool parse_options(Options& o) {
+    std::vector<std::wstring> args = command_line_arguments();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::wstring& a = args[i];
+        // A refusal after a value was read blames that value; before, the missing value.
         auto value = [&](std::wstring& out) {
+            parse_error = {ParseError::no_value, a, L""};
             if (i + 1 >= args.size()) return false;
             out = args[++i];
+            parse_error = {ParseError::bad_value, a, out};
             return true;
         };
         auto number = [&](long long& out) {
             std::wstring text;
-            return value(text) && parse_number(text, out);
+            if (!value(text)) return false;
+            if (!parse_number(text, out)) {
+                parse_error = {ParseError::not_a_number, a, text};
+                return false;
+            }
+            parse_error = {ParseError::out_of_range, a, text};
+            return true;
         };
         std::wstring text;
         long long n = 0;
@@ -707,10 +778,14 @@ bool parse_options(Options& o) {
             if (!number(n) || n < 1) return false;
             o.raw_repeat = static_cast<int>(n);
         } else {
+            parse_error = {ParseError::unknown, a, L""};
             return false;
         }
     }
-    if ((o.raw_bytes >= 0) != !o.to_class.empty()) return false;
+    if ((o.raw_bytes >= 0) != !o.to_class.empty()) {
+        parse_error = {ParseError::pairing, L"", L""};
+        return false;
+    }
     return true;
 }
 
@@ -725,7 +800,7 @@ int run_monitor(HINSTANCE instance) {
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = window_class;
-    if (!RegisterClassExW(&wc)) return 5;
+    if (!RegisterClassExW(&wc)) return exit_no_ui;
 
     app.windows.resize(app.options.windows);
     for (int i = 0; i < app.options.windows; ++i) {
@@ -736,7 +811,7 @@ int run_monitor(HINSTANCE instance) {
         // The window is known to window_of from its first message on.
         w.hwnd = CreateWindowExW(0, window_class, title.c_str(), WS_OVERLAPPEDWINDOW, 30 * i, 810 + 30 * i,
                                  1200, 420, nullptr, nullptr, instance, nullptr);
-        if (!w.hwnd) return 5;
+        if (!w.hwnd) return exit_no_ui;
         create_children(w);
         layout(w);
         ShowWindow(w.hwnd, SW_SHOWNORMAL);
@@ -775,15 +850,23 @@ int run_monitor(HINSTANCE instance) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     try {
+        for (const std::wstring& a : command_line_arguments())
+            if (a == L"--help" || a == L"-h" || a == L"/?") {
+                std::fputs(usage, stdout);
+                std::fputs(help_text, stdout);
+                return exit_ok;
+            }
         if (!parse_options(app.options)) {
+            std::fprintf(stderr, "KESTRO_monitor: %s\n", describe(parse_error).c_str());
             std::fputs(usage, stderr);
-            return 2;
+            return exit_usage;
         }
         if (!app.options.out.empty()) {
             app.log = _wfopen(app.options.out.c_str(), L"wb");
             if (!app.log) {
-                std::fputs("cannot open the --out file\n", stderr);
-                return 2;
+                std::fprintf(stderr, "KESTRO_monitor: --out: cannot write \"%s\"\n",
+                             utf16_to_utf8(app.options.out).c_str());
+                return exit_usage;
             }
         }
         int code = app.options.close_monitors ? run_close_monitors()
@@ -792,6 +875,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         if (app.log) std::fclose(app.log);
         return code;
     } catch (...) {
-        return 6;
+        return exit_internal;
     }
 }

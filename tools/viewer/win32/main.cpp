@@ -16,6 +16,30 @@ void write_stderr(const std::string& text);
 
 namespace {
 
+const char help_text[] =
+    "usage: bimvision_substitute.exe --model FILE.json [--plugin DLL] [--log FILE.jsonl]\n"
+    "         [--script \"action; action; ...\"] [--screenshot FILE.bmp|FILE.png] [--host-select-notifies]\n"
+    "A stand-in IFC viewer: loads the plugin DLL, serves the model snapshot through the host\n"
+    "functions, runs the script and logs every host call as JSON lines.\n"
+    "Actions: click [N], select GUID[,GUID...], drag, wait-requests N [MS], sleep MS,\n"
+    "  screenshot FILE, copydata TEXT, dismiss-dialog [MS], load [FILE], quit.\n"
+    "Exit codes: 0 ok, 2 bad command line or script, 3 bad model file, 4 plugin cannot be loaded,\n"
+    "  5 a script action failed, 6 time-out, 7 internal error. See tools/viewer/README.md.\n";
+
+/// --help anywhere on the command line: the usage on standard output, exit 0.
+bool wants_help(const std::vector<std::u16string>& args) {
+    for (const std::u16string& a : args)
+        if (a == u"--help" || a == u"-h" || a == u"/?") return true;
+    return false;
+}
+
+void write_stdout(const std::string& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+    DWORD put = 0;
+    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+}
+
 int fail(int code, const std::string& message) {
     bvs::write_stderr("bimvision_substitute: " + message + "\n");
     return code;
@@ -28,6 +52,10 @@ int start(HINSTANCE instance) {
     for (int i = 1; argv && i < argc; ++i)
         args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
     if (argv) LocalFree(argv);
+    if (wants_help(args)) {
+        write_stdout(help_text);
+        return 0;
+    }
 
     bvs::Parsed<bvs::Options> options = bvs::parse_command_line(args);
     if (!options.ok())

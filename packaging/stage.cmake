@@ -1,0 +1,38 @@
+# cmake -P stage.cmake: lays out what the installer and the release archive ship.
+#   -DBIN=<win32 build dir> -DSTAGE=<out dir> -DOBJCOPY=<objcopy> -DMONITOR=<KESTRO_monitor.exe>
+#   -DREADME=<LEEME.txt> -DSYMBOLS=<dir for the .debug files>
+# STAGE/plugin is what `cmake --install` lays out, with the module stripped of debug information;
+# the symbols go to SYMBOLS/<file>.debug and the stripped file names them (.gnu_debuglink), so a
+# crash address in the shipped module can be looked up against the build's own symbols.
+file(REMOVE_RECURSE ${STAGE})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${STAGE}/plugin
+                RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cmake --install ${BIN} failed")
+endif()
+file(MAKE_DIRECTORY ${SYMBOLS})
+
+# Strips FILE in place, keeping its symbols in SYMBOLS/<name>.debug.
+function(strip_keeping_symbols file)
+  get_filename_component(name ${file} NAME)
+  set(debug ${SYMBOLS}/${name}.debug)
+  execute_process(COMMAND ${OBJCOPY} --only-keep-debug ${file} ${debug} RESULT_VARIABLE failed)
+  if(NOT failed)
+    execute_process(COMMAND ${OBJCOPY} --strip-debug --strip-unneeded --add-gnu-debuglink=${debug} ${file}
+                    RESULT_VARIABLE failed)
+  endif()
+  if(failed)
+    message(FATAL_ERROR "stripping ${file} failed")
+  endif()
+endfunction()
+
+strip_keeping_symbols(${STAGE}/plugin/kestro_bimvision_32.dll)
+
+# The release archive's tree: the module's files under plugins\, the monitor, the text.
+set(tree ${STAGE}/release)
+file(MAKE_DIRECTORY ${tree}/plugins/kestro_bimvision_data ${tree}/monitor)
+file(COPY ${STAGE}/plugin/kestro_bimvision_32.dll DESTINATION ${tree}/plugins)
+file(COPY ${STAGE}/plugin/kestro_bimvision_data/kestro.ico DESTINATION ${tree}/plugins/kestro_bimvision_data)
+file(COPY ${MONITOR} DESTINATION ${tree}/monitor)
+strip_keeping_symbols(${tree}/monitor/KESTRO_monitor.exe)
+file(COPY ${README} DESTINATION ${tree})

@@ -1,0 +1,99 @@
+#include "pe_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace viewer_check {
+
+namespace {
+
+struct Reader {
+    const std::vector<unsigned char>& file;
+    bool in(std::uint64_t offset, std::uint64_t size) const {
+        return offset <= file.size() && size <= file.size() - offset;
+    }
+    std::uint32_t u16(std::uint64_t at) const { return file[at] | file[at + 1] << 8; }
+    std::uint32_t u32(std::uint64_t at) const {
+        return static_cast<std::uint32_t>(file[at]) | static_cast<std::uint32_t>(file[at + 1]) << 8 |
+               static_cast<std::uint32_t>(file[at + 2]) << 16 | static_cast<std::uint32_t>(file[at + 3]) << 24;
+    }
+};
+
+struct Section {
+    std::uint32_t rva, size, raw, raw_size;
+};
+
+}  // namespace
+
+PeImage read_pe(const std::vector<unsigned char>& file) {
+    PeImage image;
+    Reader r{file};
+    if (!r.in(0, 0x40) || file[0] != 'M' || file[1] != 'Z') return image;
+    std::uint64_t pe = r.u32(0x3c);
+    if (!r.in(pe, 24) || std::memcmp(&file[pe], "PE\0\0", 4) != 0) return image;
+    std::uint64_t coff = pe + 4;
+    image.machine = static_cast<std::uint16_t>(r.u16(coff));
+    std::uint32_t section_count = r.u16(coff + 2);
+    std::uint32_t optional_size = r.u16(coff + 16);
+    std::uint64_t optional = coff + 20;
+    if (!r.in(optional, optional_size) || optional_size < 2) return image;
+    std::uint32_t magic = r.u16(optional);
+    // The data directories follow the fixed part: 96 bytes in PE32, 112 in PE32+.
+    std::uint64_t directories = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;
+    if (directories == 0 || optional_size < directories + 4) return image;
+    std::uint32_t directory_count = r.u32(optional + directories - 4);
+    image.valid = true;
+    if (directory_count < 1 || optional_size < directories + 8) return image;
+    std::uint32_t export_rva = r.u32(optional + directories);
+    if (export_rva == 0) return image;
+
+    std::vector<Section> sections;
+    std::uint64_t table = optional + optional_size;
+    for (std::uint32_t i = 0; i < section_count && r.in(table + 40 * i, 40); ++i) {
+        std::uint64_t s = table + 40 * i;
+        sections.push_back({r.u32(s + 12), std::max(r.u32(s + 8), r.u32(s + 16)), r.u32(s + 20), r.u32(s + 16)});
+    }
+    // A relative address to a file offset, or none when no section holds it in the file.
+    auto offset_of = [&](std::uint32_t rva, std::uint64_t& out) {
+        for (const Section& s : sections) {
+            if (rva >= s.rva && rva - s.rva < s.size && rva - s.rva < s.raw_size) {
+                out = static_cast<std::uint64_t>(s.raw) + (rva - s.rva);
+                return true;
+            }
+        }
+        return false;
+    };
+    std::uint64_t directory = 0;
+    if (!offset_of(export_rva, directory) || !r.in(directory, 40)) return image;
+    std::uint32_t name_count = r.u32(directory + 24);
+    std::uint64_t names = 0;
+    if (!offset_of(r.u32(directory + 32), names)) return image;
+    for (std::uint32_t i = 0; i < name_count && r.in(names + 4 * std::uint64_t{i}, 4); ++i) {
+        std::uint64_t at = 0;
+        if (!offset_of(r.u32(names + 4 * std::uint64_t{i}), at)) break;
+        std::string name;
+        while (at < file.size() && file[at] != 0 && name.size() < 512) name += static_cast<char>(file[at++]);
+        if (at >= file.size()) break;  // no terminator within the file
+        image.exports.push_back(std::move(name));
+    }
+    return image;
+}
+
+const std::vector<std::string>& required_exports() {
+    static const std::vector<std::string> names = {
+        "get_all_objects", "get_selected", "get_property_sets", "get_properties", "select",
+        "zoom_to", "create_button", "on_selection_change"};
+    return names;
+}
+
+Verdict judge(const PeImage& image) {
+    if (!image.valid) return Verdict::no_viewer;
+    for (const std::string& name : required_exports())
+        if (std::find(image.exports.begin(), image.exports.end(), name) == image.exports.end())
+            return Verdict::no_viewer;
+    if (image.machine == machine_i386) return Verdict::viewer32;
+    if (image.machine == machine_amd64) return Verdict::viewer64;
+    return Verdict::no_viewer;
+}
+
+}  // namespace viewer_check
