@@ -72,23 +72,23 @@ World& model(std::size_t objects) {
 void BM_CollectElements(benchmark::State& state) {
     World& w = model(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        kb::collect_elements(w.plugin);
-        benchmark::DoNotOptimize(w.plugin.lists.propiedad.data());
+        kb::collect_elements(w.plugin, w.lists);
+        benchmark::DoNotOptimize(w.lists.propiedad.data());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 void BM_BuildElementRecords(benchmark::State& state) {
     World& w = model(static_cast<std::size_t>(state.range(0)));
-    kb::collect_elements(w.plugin);
-    const std::vector<std::u16string> collected = w.plugin.lists.propiedad;
+    kb::collect_elements(w.plugin, w.lists);
+    const std::vector<std::u16string> collected = w.lists.propiedad;
     std::size_t bytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
         // A build follows a fresh collection: entries sized as the collector leaves them.
-        w.plugin.lists.propiedad = std::vector<std::u16string>(collected);
+        w.lists.propiedad = std::vector<std::u16string>(collected);
         state.ResumeTiming();
-        kb::RecordBlock block = kb::build_element_records(w.plugin);
+        kb::RecordBlock block = kb::build_element_records(w.plugin, w.lists);
         if (!block.ok) state.SkipWithError("no record block");
         bytes = block.total;
         benchmark::DoNotOptimize(block.bytes.get());

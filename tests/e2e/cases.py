@@ -225,6 +225,88 @@ def monitor_rejects_malformed_messages_and_keeps_running(d):
     check(of(events, 'quit') and of(events, 'quit')[0]['why'] == 'quit-after', 'the monitor did not end normally')
 
 
+# ---- real hosts: the viewer under a KESTRO folder, peers answering inside, a hung peer --------
+
+KESTRO_FOLDER = os.path.join('Programas', 'KESTRO', 'Visor')  # the viewer installed beside KESTRO
+
+
+def viewer_under_a_kestro_folder_without_peer_is_not_its_own_peer(d):
+    exe = d.viewer_in(KESTRO_FOLDER)
+    viewer = d.run_viewer(SMALL, 'click; dismiss-dialog 20000; select GUID-A; sleep 300; quit',
+                          viewer=exe, options=('--host-select-sync',))
+    dialogs = of(viewer, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    check(dialogs[0]['text'] == 'Debe ejecutar el progrma KESTRO', 'text %r' % dialogs[0]['text'])
+    check(not of(viewer, 'copydata'), 'the module sent to its own viewer: %s' % of(viewer, 'copydata'))
+    check(final_selection(viewer) == ['GUID-A'], 'final selection %s' % final_selection(viewer))
+
+
+def viewer_under_a_kestro_folder_sends_to_the_running_monitor(d):
+    exe = d.viewer_in(KESTRO_FOLDER)
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    viewer = d.run_viewer(SMALL, 'click; quit', viewer=exe)
+    events = d.end_monitor(monitor)
+    message = the_only_message(events)
+    assert_records(message, expected.records(SMALL, expected.REQUEST_UPDATE))
+    check(message['wParam'] == main_window(viewer), 'wParam is not the viewer main window')
+    check(not of(viewer, 'copydata'), 'the module sent to its own viewer: %s' % of(viewer, 'copydata'))
+    check(not of(viewer, 'dialog'), 'a dialog appeared: %s' % of(viewer, 'dialog'))
+
+
+def _peer_answering_inside_its_handler(d, mode):
+    # The monitor answers the update with the GUID of its first record (GUID-A) while the viewer
+    # still waits in its send; the viewer reports the selection that causes from inside `select`.
+    monitor = d.start_monitor('--answer-inside', mode, '--timeout', '120000')
+    viewer = d.run_viewer(SMALL, 'click; wait-requests 1 %d; sleep 2000; quit' % WAIT,
+                          options=('--host-select-sync',))
+    events = d.end_monitor(monitor)
+    message = the_only_message(events)
+    assert_records(message, expected.records(SMALL, expected.REQUEST_UPDATE))
+    sent = of(events, 'sent')
+    check(len(sent) == 1 and sent[0]['delivered'], 'the monitor sent %s' % sent)
+    check(len(of(events, 'answer-inside')) == 1, 'the monitor answered %s' % of(events, 'answer-inside'))
+    groups = calls_per_request(viewer, INBOUND_CALLS)
+    check(len(groups) == 1, 'expected one GUID request at the viewer, got %d' % len(groups))
+    copydata, made = groups[0]
+    check(copydata['text'] == 'GUID-A', 'the request reached the viewer as %s' % copydata)
+    picked = [c.get('guid') for c in made if c['name'] == 'select' and c.get('flags') == [True]]
+    zoomed = [c.get('guid') for c in made if c['name'] == 'zoom_to']
+    check(picked == ['GUID-A'] and zoomed == ['GUID-A'], 'selected %s, zoomed %s' % (picked, zoomed))
+    reports = [e for e in of(viewer, 'selection_change') if e.get('source') == 'host']
+    check(reports, 'the viewer did not report the selection from inside select')
+    check(final_selection(viewer) == ['GUID-A'], 'final selection %s' % final_selection(viewer))
+
+
+def peer_answering_inside_its_handler_once(d):
+    _peer_answering_inside_its_handler(d, 'once')
+
+
+def peer_answering_inside_its_handler_every_time(d):
+    _peer_answering_inside_its_handler(d, 'always')
+
+
+def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
+    # The monitor takes no messages for 20 s from its ready line on; Windows counts it as hung
+    # after 5 s. The viewer waits 7 s, then changes the selection and clicks while it is hung,
+    # and clicks again once it has woken.
+    monitor = d.start_monitor('--stall', '20', '--quit-after', '1', '--timeout', '180000')
+    viewer = d.run_viewer(SMALL, 'sleep 7000; select GUID-A; click; dismiss-dialog 20000; '
+                                 'sleep 20000; click; quit')
+    events = d.end_monitor(monitor)
+    dialogs = of(viewer, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    check(dialogs[0]['text'] == 'KESTRO no responde. Inténtelo de nuevo cuando termine la operación en curso.',
+          'text %r' % dialogs[0]['text'])
+    # Neither the selection change nor the first click waited for the monitor: only the second
+    # click arrived, after it woke, with every element.
+    message = the_only_message(events)
+    assert_records(message, expected.records(SMALL, expected.REQUEST_UPDATE))
+    awake = of(events, 'awake')
+    check(awake and message['time_ms'] >= awake[0]['time_ms'], 'the update arrived before the monitor woke')
+
+
 CASES = {f.__name__: f for f in [
     button_click_sends_every_element_of_the_model,
     button_click_without_peer_shows_the_error_box,
@@ -237,6 +319,11 @@ CASES = {f.__name__: f for f in [
     hostile_guid_requests_are_passed_on_without_harm,
     ten_thousand_elements_arrive_in_one_message,
     monitor_rejects_malformed_messages_and_keeps_running,
+    viewer_under_a_kestro_folder_without_peer_is_not_its_own_peer,
+    viewer_under_a_kestro_folder_sends_to_the_running_monitor,
+    peer_answering_inside_its_handler_once,
+    peer_answering_inside_its_handler_every_time,
+    hung_peer_is_given_up_and_the_next_click_arrives_whole,
 ]}
 
 

@@ -196,8 +196,15 @@ class Desktop:
 
     # ---- the viewer ------------------------------------------------------------------------
 
-    def run_viewer(self, model, script, name='viewer', expect_exit=0, screenshot=None):
-        """Runs the viewer with the module until its script has quit; returns its log."""
+    def viewer_in(self, folder):
+        """A copy of the viewer in its own folder of the stage (e.g. one whose name has the
+        token); returns its path."""
+        return self._copy(self.args.viewer, folder)
+
+    def run_viewer(self, model, script, name='viewer', expect_exit=0, screenshot=None, options=(),
+                   viewer=None):
+        """Runs the viewer with the module until its script has quit; returns its log. `options`
+        are further command-line options; `viewer` another copy of the viewer to run."""
         model_path = self.path(name + '-model.json')
         if isinstance(model, str):
             model_path = model
@@ -209,7 +216,8 @@ class Desktop:
                      '--log', windows_path(log), '--script', script]
         if screenshot:
             arguments += ['--screenshot', windows_path(screenshot)]
-        p = self.start(name, self.viewer, arguments)
+        arguments += list(options)
+        p = self.start(name, viewer or self.viewer, arguments)
         code = p.wait(self.args.process_timeout)
         events = read_lines(log)
         check(code == expect_exit, 'viewer ended with %s, expected %s:\n%s\n%s' %

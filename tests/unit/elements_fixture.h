@@ -24,14 +24,15 @@ struct IdleProcesses : platform::ProcessList {
         return 0;
     }
     void close_handle(platform::ProcessHandle) override {}
+    platform::ProcessId current_process_id() override { return 0; }
 };
 
 struct IdleWindows : platform::WindowSystem {
     void enum_windows(platform::WindowVisitor, std::uintptr_t) override {}
     platform::ProcessId window_process_id(platform::WindowHandle) override { return 0; }
-    platform::MessageResult send_copy_data(platform::WindowHandle, platform::WindowHandle,
-                                           const platform::CopyData&) override {
-        return 0;
+    platform::SendResult send_copy_data(platform::WindowHandle, platform::WindowHandle,
+                                        const platform::CopyData&, std::uint32_t) override {
+        return {};
     }
     int message_box(platform::WindowHandle, const char16_t*, const char16_t*,
                     std::uint32_t) override {
@@ -51,6 +52,7 @@ struct IdleWindows : platform::WindowSystem {
 struct IdleModules : platform::ModuleSystem {
     std::u16string module_file_name(platform::ModuleHandle) override { return {}; }
     void pin_module(platform::ModuleHandle) override {}
+    void debug_output(const char16_t*) override {}
 };
 
 /// The fake viewer, installed, and a plugin instance with a plugin id.
@@ -65,6 +67,7 @@ struct World {
     IdleModules modules;
     platform::Platform desktop{processes, windows, modules};
     kb::Plugin plugin{desktop};
+    kb::ElementLists lists;
     fake::FakeHost host;
 };
 

@@ -26,8 +26,8 @@ Bytes record_bytes(const kb::RecordBlock& block, std::size_t r) {
 
 // Collects for `w`'s request code, builds, and checks the block's count and total.
 kb::RecordBlock build(World& w, std::uint32_t expected_count) {
-    kb::collect_elements(w.plugin);
-    kb::RecordBlock block = kb::build_element_records(w.plugin);
+    kb::collect_elements(w.plugin, w.lists);
+    kb::RecordBlock block = kb::build_element_records(w.plugin, w.lists);
     EXPECT_TRUE(block.ok);
     EXPECT_EQ(block.count, expected_count);
     EXPECT_EQ(block.total, expected_count * 12336u);
@@ -123,7 +123,7 @@ TEST(RecordPacking, OnlyEntriesWithGuidBecomeRecordsBackToBackInListOrder) {
     none.host.element(1, u"", u"no guid");
     none.host.element(2, u"G2", u"", u"", u"IfcSite");
     build(none, 0);
-    EXPECT_EQ(none.plugin.lists.propiedad, (std::vector<std::u16string>(2)));
+    EXPECT_EQ(none.lists.propiedad, (std::vector<std::u16string>(2)));
 
     World w(kb::REQUEST_UPDATE);
     w.host.element(1, u"FIRST").volume = 1.0;
@@ -134,10 +134,8 @@ TEST(RecordPacking, OnlyEntriesWithGuidBecomeRecordsBackToBackInListOrder) {
     EXPECT_EQ(field_text(record_bytes(block, 0), 0, 100), "FIRST");
     EXPECT_EQ(field_text(record_bytes(block, 1), 0, 100), "THIRD");
     EXPECT_EQ(propiedad(record_bytes(block, 1)), "#VOLUMEN#3.000000#AREA#0.000000");
-    // The volume and area text is appended in the list itself, for packed entries only.
-    EXPECT_EQ(w.plugin.lists.propiedad,
-              (std::vector<std::u16string>{u"#VOLUMEN#1.000000#AREA#0.000000", u"",
-                                           u"#VOLUMEN#3.000000#AREA#0.000000"}));
+    // The volume and area text goes into the records only: the lists are read, never changed.
+    EXPECT_EQ(w.lists.propiedad, (std::vector<std::u16string>(3)));
     // Each record's own object is asked, bounds then volume then area.
     std::vector<std::pair<std::string, std::uint64_t>> seen;
     for (const auto& c : w.host.calls_named({"get_bounds", "get_volume", "get_total_area"}))
@@ -245,16 +243,16 @@ TEST(RecordBlockLimits, TooManyRecordsForA32BitTotalBuildNothing) {
     World w(kb::REQUEST_UPDATE);
     w.host.log_queries = true;
     const std::size_t n = std::numeric_limits<std::uint32_t>::max() / element_record_size + 1;
-    w.plugin.lists.ids.assign(n, 1);
-    w.plugin.lists.guid.assign(n, u"g");
-    w.plugin.lists.propiedad.assign(n, u"#P#v");
-    const kb::RecordBlock block = kb::build_element_records(w.plugin);
+    w.lists.ids.assign(n, 1);
+    w.lists.guid.assign(n, u"g");
+    w.lists.propiedad.assign(n, u"#P#v");
+    const kb::RecordBlock block = kb::build_element_records(w.plugin, w.lists);
     EXPECT_FALSE(block.ok);
     EXPECT_EQ(block.count, 0u);
     EXPECT_EQ(block.total, 0u);
     EXPECT_EQ(block.bytes, nullptr);
     EXPECT_TRUE(w.host.calls_named({"get_bounds"}).empty());
-    EXPECT_EQ(w.plugin.lists.propiedad.back(), u"#P#v");
+    EXPECT_EQ(w.lists.propiedad.back(), u"#P#v");
 }
 
 }  // namespace

@@ -149,6 +149,20 @@ HostWord KB_STDCALL get_loaded_ifc_filename(HostWord plugin, HostWord index) {
 
 void KB_STDCALL select(HostWord plugin, HostWord lo, HostWord hi, HostWord flag) {
     log("select", {plugin, id_of(lo, hi), flag});
+    FakeHost& h = host();
+    if (!h.report_selection) return;
+    const bv::ObjectId id = id_of(lo, hi);
+    const bool on = (flag & 0xFF) != 0;
+    auto& sel = h.selected;
+    if (id == h.selected_pseudo_id) {
+        if (on) return;
+        sel.clear();
+    } else if (on) {
+        if (std::find(sel.begin(), sel.end(), id) == sel.end()) sel.push_back(id);
+    } else {
+        sel.erase(std::remove(sel.begin(), sel.end(), id), sel.end());
+    }
+    h.report_selection();
 }
 void KB_STDCALL set_object_active(HostWord plugin, HostWord lo, HostWord hi, HostWord a,
                                   HostWord b) {

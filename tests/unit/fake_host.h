@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -68,6 +69,9 @@ public:
     /// Calls logged, in order (queries of counts and data are logged only when log_queries is set).
     std::vector<Call> calls;
     bool log_queries = false;
+    /// A viewer that reports selection changes while `select` runs: when set, `select` changes
+    /// `selected` (the pseudo id with false clears it) and then calls this, inside the host call.
+    std::function<void()> report_selection;
     /// Makes every filling get_properties call throw std::bad_alloc (memory running out mid-model).
     bool out_of_memory_on_properties = false;
 

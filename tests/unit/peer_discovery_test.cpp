@@ -9,7 +9,7 @@
 
 namespace {
 
-using kb::platform::process_all_access;
+using kb::platform::process_query_limited_information;
 
 class PeerDiscovery : public ::testing::Test {
 protected:
@@ -62,7 +62,7 @@ TEST_F(PeerDiscovery, FirstListedOfTwoMatchesWinsAndTheScanStopsThere) {
     EXPECT_EQ(desktop.open_handles(), 0u);
 }
 
-TEST_F(PeerDiscovery, EveryOpenAsksAllAccessWithoutInheritanceAndIdZeroIsNeverOpened) {
+TEST_F(PeerDiscovery, EveryOpenAsksOnlyLimitedQueryRightsWithoutInheritanceAndIdZeroIsNeverOpened) {
     desktop.add_process(0, "\\Device\\HarddiskVolume1\\KESTRO-idle.exe");
     desktop.add_process(9, "\\Device\\HarddiskVolume1\\a.exe");
     desktop.add_process(0, "\\Device\\HarddiskVolume1\\KESTRO-idle.exe");
@@ -71,7 +71,8 @@ TEST_F(PeerDiscovery, EveryOpenAsksAllAccessWithoutInheritanceAndIdZeroIsNeverOp
     ASSERT_EQ(desktop.open_requests.size(), 2u);
     for (const auto& r : desktop.open_requests) {
         EXPECT_NE(r.id, 0u);
-        EXPECT_EQ(r.access, process_all_access);
+        EXPECT_EQ(r.access, process_query_limited_information);
+        EXPECT_EQ(r.access, 0x1000u);
         EXPECT_FALSE(r.inherit);
     }
 }
@@ -114,6 +115,40 @@ TEST_F(PeerDiscovery, ThePathIsReadInto260CharactersSoALongerOneNeverMatches) {
     EXPECT_EQ(scan(), 0u);
     desktop.add_process(41, fits);
     EXPECT_EQ(scan(), 41u);
+}
+
+TEST_F(PeerDiscovery, TheOwnProcessIsNeverExaminedEvenWithTheTokenInItsPath) {
+    // The viewer installed beside KESTRO: its own path has the token and it is listed first.
+    desktop.add_process(40, "\\Device\\HarddiskVolume2\\Programas\\KESTRO\\Visor\\viewer.exe");
+    desktop.add_process(41, "\\Device\\HarddiskVolume2\\Programas\\KESTRO\\kestro.exe");
+    desktop.current_process = 40;
+    EXPECT_EQ(scan(), 41u);
+    for (const auto& r : desktop.open_requests) EXPECT_NE(r.id, 40u);
+
+    // Alone, the viewer finds no peer, and says which process it skipped.
+    kb::sim::SimDesktop alone;
+    kb::Plugin viewer{alone.platform()};
+    alone.add_process(3, "\\Device\\HarddiskVolume2\\Windows\\explorer.exe");
+    alone.add_process(40, "\\Device\\HarddiskVolume2\\Programas\\KESTRO\\Visor\\viewer.exe");
+    alone.current_process = 40;
+    EXPECT_EQ(kb::find_peer_process(viewer), 0u);
+    ASSERT_EQ(alone.open_requests.size(), 1u);
+    EXPECT_EQ(alone.open_requests[0].id, 3u);
+    EXPECT_EQ(alone.debug_lines, (std::vector<std::u16string>{
+                                     u"kestro_bimvision: no peer among 2 processes (own process 40 "
+                                     u"skipped)"}));
+}
+
+TEST_F(PeerDiscovery, TheFoundPeerAndAnUnreadableListAreReported) {
+    desktop.add_process(7, "\\Device\\HarddiskVolume1\\KESTRO\\k\xE9stro.exe");
+    EXPECT_EQ(scan(), 7u);
+    desktop.process_list_fails = true;
+    EXPECT_EQ(scan(), 0u);
+    EXPECT_EQ(desktop.debug_lines,
+              (std::vector<std::u16string>{
+                  u"kestro_bimvision: peer found: process 7, image "
+                  u"\\Device\\HarddiskVolume1\\KESTRO\\k\u00E9stro.exe",
+                  u"kestro_bimvision: no peer: the process list cannot be read"}));
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ protected:
         host_messages.clear();
         host.install();
         desktop.add_process(viewer_pid, "\\Device\\HarddiskVolume2\\Apps\\Viewer\\viewer.exe");
+        desktop.current_process = viewer_pid;
         main_window = desktop.add_window(viewer_pid, &host_window_proc);
         plugin.state.plugin_id = plugin_id;
         plugin.state.main_window = main_window;

@@ -66,7 +66,9 @@ TEST_F(Inbound, AMatchClearsThenSelectsActivatesAndZoomsAndTheHostAnswers) {
     EXPECT_EQ(host_messages[0].wparam, 0x5150u);
     ASSERT_EQ(desktop.forwarded.size(), 1u);
     EXPECT_EQ(desktop.forwarded[0].previous, &host_window_proc);
-    EXPECT_EQ(plugin.lists.ids, (std::vector<bv::ObjectId>{5, 6}));
+    EXPECT_EQ(desktop.debug_lines,
+              (std::vector<std::u16string>{
+                  u"kestro_bimvision: GUID request of 3 bytes: found object 6"}));
 }
 
 TEST_F(Inbound, TheFirstCarrierInObjectSetAndPropertyOrderIsSelected) {
@@ -159,7 +161,20 @@ TEST_F(Inbound, BeforeAnyModelLoadTheClearingUsesPseudoIdZeroAndAnEmptyModelEnds
         C{"invalidate", {plugin_id}, {}},
     };
     EXPECT_EQ(host.calls, expected);
-    EXPECT_TRUE(plugin.lists.ids.empty());
+    EXPECT_EQ(desktop.debug_lines,
+              (std::vector<std::u16string>{
+                  u"kestro_bimvision: GUID request of 1 bytes: the model has no objects"}));
+}
+
+TEST_F(Inbound, EveryRequestLeavesOneDiagnosticsLine) {
+    host.element(5, u"AAA");
+    send_text("ZZZZ");
+    CopyData no_data{0, 10, nullptr};
+    request(no_data);
+    EXPECT_EQ(desktop.debug_lines,
+              (std::vector<std::u16string>{
+                  u"kestro_bimvision: GUID request of 4 bytes: no object carries it",
+                  u"kestro_bimvision: GUID request without data: passed on"}));
 }
 
 }  // namespace

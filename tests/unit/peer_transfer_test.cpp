@@ -1,6 +1,7 @@
 // The three triggers of an outbound transfer, on a simulated desktop with a fake viewer model.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -11,6 +12,8 @@
 namespace {
 
 using namespace peer_test;
+
+std::u16string widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 class Transfer : public ViewerTest {
 protected:
@@ -130,7 +133,7 @@ TEST_F(Transfer, PeerWithoutTopLevelWindowGetsNothingAndNobodyIsTold) {
     EXPECT_EQ(desktop.window_enumerations, 1);
     EXPECT_TRUE(desktop.sent.empty());
     EXPECT_TRUE(desktop.message_boxes.empty());
-    EXPECT_TRUE(plugin.lists.guid.empty());  // nothing was collected either
+    EXPECT_TRUE(host.calls_named({"get_properties"}).empty());  // nothing was collected either
 }
 
 TEST_F(Transfer, AGuidRequestDuringTheSendIsHandledAndTheSentRecordsStayWhole) {
@@ -159,6 +162,11 @@ TEST_F(Transfer, AFailureInsideTheEnumerationNeverLeavesTheTrigger) {
     desktop.during_send = [](const kb::sim::SentMessage&) { throw std::runtime_error("peer"); };
     EXPECT_NO_THROW(kb::handle_button_click(plugin));
     EXPECT_EQ(desktop.sent.size(), 1u);  // the enumeration stopped at the first window
+    // The transfer is over: the next trigger sends again.
+    EXPECT_FALSE(plugin.transfer_under_way);
+    desktop.during_send = nullptr;
+    kb::handle_button_click(plugin);
+    EXPECT_EQ(desktop.sent.size(), 2u);
 }
 
 TEST_F(Transfer, MemoryRunningOutWhileCollectingSendsNothingAndOnlyTheButtonTellsTheUser) {
@@ -177,7 +185,201 @@ TEST_F(Transfer, MemoryRunningOutWhileCollectingSendsNothingAndOnlyTheButtonTell
     ASSERT_EQ(desktop.message_boxes.size(), 1u);
     EXPECT_EQ(desktop.message_boxes[0].text, u"El modelo es demasiado grande para enviarlo a KESTRO");
     EXPECT_EQ(desktop.message_boxes[0].caption, u"Error");
-    EXPECT_TRUE(plugin.lists.guid.empty());
+    EXPECT_FALSE(plugin.transfer_under_way);
+}
+
+// ---- one transfer at a time ----
+
+class NestedTransfer : public Transfer {
+protected:
+    void SetUp() override {
+        Transfer::SetUp();
+        model();
+        peer = start_peer();
+        // The subclass is in place, and the viewer reports selection changes from inside `select`.
+        plugin.state.previous_window_proc = &host_window_proc;
+        plugin.state.selected_id = host.selected_pseudo_id;
+        desktop.find_window(main_window)->proc = &kb::window_proc_trampoline;
+        host.report_selection = [] { kb::handler_selection_change(); };
+    }
+    /// KESTRO asking for `guid` from inside its handling of a message.
+    void peer_requests(const std::string& guid) {
+        CopyData cds{0, static_cast<std::uint32_t>(guid.size() + 1), guid.c_str()};
+        EXPECT_EQ(desktop.deliver_copy_data(main_window, peer, cds), host_copydata_result);
+    }
+    WindowHandle peer = nullptr;
+};
+
+TEST_F(NestedTransfer, APeerAnsweringEveryMessageWithAGuidRequestGetsOneUpdateAndTheRequestIsHandled) {
+    int answered = 0;
+    desktop.during_send = [&](const kb::sim::SentMessage&) {
+        ++answered;
+        EXPECT_TRUE(plugin.transfer_under_way);
+        peer_requests("1kTvXnbbzCWw8lcMd1dR4o");
+        // Any other trigger from that depth sends nothing either; the drag still answers 2.
+        kb::handler_button_click();
+        EXPECT_EQ(on_drag_enter(0, 0, 0), 2);
+    };
+    kb::handle_button_click(plugin);
+
+    EXPECT_EQ(answered, 1);
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    EXPECT_EQ(records_of(desktop.sent[0]).size(), 2u);
+    EXPECT_EQ(records_of(desktop.sent[0])[0].codigo, kb::REQUEST_UPDATE);
+    // The request was handled in full: cleared, then selected, activated and zoomed.
+    auto zooms = host.calls_named({"zoom_to"});
+    ASSERT_EQ(zooms.size(), 1u);
+    EXPECT_EQ(zooms[0].args[1], 3u);
+    EXPECT_EQ(host.calls_named({"set_object_active"}).size(), 2u);
+    EXPECT_EQ(host.selected, (std::vector<bv::ObjectId>{3}));
+    EXPECT_TRUE(desktop.message_boxes.empty());
+    EXPECT_EQ(plugin.state.request_code, kb::REQUEST_UPDATE);
+    EXPECT_FALSE(plugin.transfer_under_way);
+    // Two selection reports (the clearing and the match), the button and the drag: all skipped.
+    int skipped = 0;
+    for (const auto& line : desktop.debug_lines)
+        if (line.find(u"another transfer is under way") != std::u16string::npos) ++skipped;
+    EXPECT_EQ(skipped, 4);
+}
+
+TEST_F(NestedTransfer, ARequestFromOutsideAnyTransferStillSendsTheSelectionItCauses) {
+    peer_requests("2O2Fr$t4X7Zf8NOew3FLOH");
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    auto records = records_of(desktop.sent[0]);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].guid, "2O2Fr$t4X7Zf8NOew3FLOH");
+    EXPECT_EQ(records[0].codigo, kb::REQUEST_SELECTION);
+    EXPECT_EQ(host.calls_named({"zoom_to"}).size(), 1u);
+}
+
+TEST_F(NestedTransfer, ASelectionReportMadeFromInsideTheSendSendsNothing) {
+    host.selected = {1};
+    desktop.during_send = [&](const kb::sim::SentMessage&) { peer_requests("1kTvXnbbzCWw8lcMd1dR4o"); };
+    kb::handle_selection_change(plugin);
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    EXPECT_EQ(records_of(desktop.sent[0])[0].guid, "2O2Fr$t4X7Zf8NOew3FLOH");
+    EXPECT_EQ(host.selected, (std::vector<bv::ObjectId>{3}));
+
+    // Once it is over, the next change goes out as before.
+    desktop.during_send = nullptr;
+    host.selected = {1};
+    kb::handle_selection_change(plugin);
+    EXPECT_EQ(desktop.sent.size(), 2u);
+}
+
+// ---- a peer that is hung, refuses or is gone ----
+
+TEST_F(Transfer, EverySendWaitsMinutesAndNotForever) {
+    model();
+    start_peer();
+    host.selected = {1};
+    kb::handle_button_click(plugin);
+    kb::handle_selection_change(plugin);
+    ASSERT_EQ(desktop.send_timeouts.size(), 2u);
+    for (std::uint32_t t : desktop.send_timeouts) {
+        EXPECT_EQ(t, kb::platform::copy_data_timeout_ms);
+        EXPECT_GE(t, 60u * 1000u);
+    }
+}
+
+TEST_F(Transfer, AHungPeerIsGivenUpAndOnlyTheButtonTellsTheUser) {
+    model();
+    start_peer();
+    host.selected = {1};
+    desktop.send_outcome = kb::platform::SendOutcome::timed_out;
+    desktop.send_error = 1460;  // ERROR_TIMEOUT
+    kb::handle_selection_change(plugin);
+    EXPECT_EQ(on_drag_enter(0, 0, 0), 2);
+    EXPECT_TRUE(desktop.message_boxes.empty());
+
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.message_boxes.size(), 1u);
+    const auto& box = desktop.message_boxes[0];
+    EXPECT_EQ(box.text,
+              u"KESTRO no responde. Int\u00E9ntelo de nuevo cuando termine la operaci\u00F3n en curso.");
+    EXPECT_EQ(box.caption, u"Error");
+    EXPECT_EQ(box.style, 0u);
+    EXPECT_EQ(box.owner, main_window);
+    EXPECT_TRUE(desktop.sent.empty());
+    EXPECT_EQ(desktop.send_timeouts.size(), 3u);
+    EXPECT_FALSE(plugin.transfer_under_way);
+
+    // KESTRO takes messages again: the next click arrives whole.
+    desktop.send_outcome = kb::platform::SendOutcome::delivered;
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    EXPECT_EQ(records_of(desktop.sent[0]).size(), 2u);
+    EXPECT_EQ(desktop.message_boxes.size(), 1u);
+}
+
+TEST_F(Transfer, ARefusalByTheSystemIsExplainedOnTheButtonOnly) {
+    model();
+    start_peer();
+    host.selected = {3};
+    desktop.send_outcome = kb::platform::SendOutcome::access_denied;
+    desktop.send_error = 5;  // ERROR_ACCESS_DENIED
+    kb::handle_selection_change(plugin);
+    EXPECT_EQ(on_drag_enter(0, 0, 0), 2);
+    EXPECT_TRUE(desktop.message_boxes.empty());
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.message_boxes.size(), 1u);
+    EXPECT_EQ(desktop.message_boxes[0].text,
+              u"KESTRO se est\u00E1 ejecutando con permisos de administrador y no acepta datos del "
+              u"visor. Ejecute ambos programas con los mismos permisos.");
+    EXPECT_EQ(desktop.message_boxes[0].caption, u"Error");
+    EXPECT_TRUE(desktop.sent.empty());
+}
+
+TEST_F(Transfer, AnyOtherFailedSendGoesUnnoticedByTheUser) {
+    model();
+    start_peer();
+    desktop.send_outcome = kb::platform::SendOutcome::failed;
+    desktop.send_error = 1400;  // ERROR_INVALID_WINDOW_HANDLE: KESTRO closed meanwhile
+    kb::handle_button_click(plugin);
+    EXPECT_TRUE(desktop.message_boxes.empty());
+    ASSERT_FALSE(desktop.debug_lines.empty());
+    EXPECT_NE(desktop.debug_lines.back().find(u"failed (error 1400)"), std::u16string::npos);
+}
+
+// ---- diagnostics ----
+
+TEST_F(Transfer, EachTransferLeavesOneLineForThePeerAndOneForItsResult) {
+    model();
+    WindowHandle peer = start_peer();
+    host.selected = {1};
+    kb::handle_selection_change(plugin);
+    host.selected = {2};
+    kb::handle_selection_change(plugin);
+    desktop.send_outcome = kb::platform::SendOutcome::timed_out;
+    kb::handle_button_click(plugin);
+
+    std::ostringstream window;
+    window << "0x" << std::hex << reinterpret_cast<std::uintptr_t>(peer);
+    const std::u16string w = widen(window.str());
+    const std::u16string found =
+        u"kestro_bimvision: peer found: process 200, image \\Device\\HarddiskVolume2\\KESTRO\\kestro.exe";
+    const std::vector<std::u16string> expected = {
+        found,
+        u"kestro_bimvision: transfer: trigger selection, window " + w +
+            u", 1 records, 12336 bytes: delivered, answer 0",
+        found,
+        u"kestro_bimvision: transfer: trigger selection, nothing to send (1 entries)",
+        found,
+        u"kestro_bimvision: transfer: trigger update, window " + w +
+            u", 2 records, 24672 bytes: not sent, KESTRO is hung or timed out (error 0)",
+    };
+    EXPECT_EQ(desktop.debug_lines, expected);
+    for (const auto& line : desktop.debug_lines) EXPECT_EQ(line.find(u'\n'), std::u16string::npos);
+}
+
+TEST_F(Transfer, APeerWithoutWindowAndNoPeerAtAllAreReported) {
+    model();
+    desktop.add_process(peer_pid, "\\Device\\HarddiskVolume2\\KESTRO\\kestro.exe");
+    kb::handle_selection_change(plugin);
+    ASSERT_EQ(desktop.debug_lines.size(), 2u);
+    EXPECT_EQ(desktop.debug_lines[1],
+              u"kestro_bimvision: transfer skipped: trigger selection, peer process 200 has no "
+              u"top-level window");
 }
 
 }  // namespace

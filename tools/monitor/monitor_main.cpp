@@ -71,6 +71,9 @@ struct Options {
     int raw_fill = 0;
     int raw_repeat = 1;
     bool close_monitors = false;
+    // Answering from inside the handler: 0 never, 1 the first message only, 2 every message.
+    int answer_inside = 0;
+    long long stall_seconds = 0;  // once ready, take no messages for this long
 };
 
 struct Row {
@@ -101,6 +104,7 @@ struct App {
     std::string first_guid;  // GUID of the first record of the first accepted message
     int exit_code = 0;
     bool quitting = false;
+    bool answered_inside = false;
 };
 
 App app;
@@ -445,7 +449,17 @@ LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
         app.first_seen = true;
         for (const Action& a : app.options.after_first) app.pending.push_back(a);
     }
-    // The viewer is blocked in its send until we return: anything we send goes out later.
+    // --answer-inside: a GUID request straight from this handler, while the viewer still waits
+    // in its send, as some peers do.
+    if (message.valid && !message.records.empty() && app.options.answer_inside != 0 &&
+        (app.options.answer_inside == 2 || !app.answered_inside)) {
+        app.answered_inside = true;
+        // The first record of this message (its records were moved into the last rows).
+        const std::string guid = w.rows[w.rows.size() - message.records.size()].record.guid;
+        log_line("{\"event\":\"answer-inside\",\"sequence\":" + std::to_string(arrival.sequence) + "}");
+        send_guid(reinterpret_cast<HWND>(w_param), w.hwnd, guid);
+    }
+    // The viewer is blocked in its send until we return: anything else we send goes out later.
     PostMessageW(w.hwnd, msg_step, 0, 0);
     return message.valid ? 1 : 0;
 }
@@ -691,7 +705,7 @@ bool parse_number(const std::wstring& text, long long& out) {
 const char usage[] =
     "usage: KESTRO_monitor.exe [--out FILE.jsonl] [--windows N] [--send-guid GUID] [--send-row N]\n"
     "         [--send-raw null|nonul|long|empty|bare] [--send-after N] [--quit-after N] [--timeout MS]\n"
-    "         [--screenshot FILE.bmp]\n"
+    "         [--screenshot FILE.bmp] [--answer-inside once|always] [--stall SECONDS]\n"
     "       KESTRO_monitor.exe --send-raw-bytes N --to-class CLASS [--dwdata D] [--fill BYTE] [--repeat R]\n"
     "         [--out FILE.jsonl] [--timeout MS]\n"
     "       KESTRO_monitor.exe --close-monitors\n"
@@ -763,6 +777,16 @@ bool parse_options(Options& o) {
             if (!number(o.timeout_ms) || o.timeout_ms < 0) return false;
         } else if (a == L"--screenshot") {
             if (!value(o.screenshot)) return false;
+        } else if (a == L"--answer-inside") {
+            if (!value(text)) return false;
+            if (text == L"once")
+                o.answer_inside = 1;
+            else if (text == L"always")
+                o.answer_inside = 2;
+            else
+                return false;
+        } else if (a == L"--stall") {
+            if (!number(o.stall_seconds) || o.stall_seconds < 0 || o.stall_seconds > 3600) return false;
         } else if (a == L"--close-monitors") {
             o.close_monitors = true;
         } else if (a == L"--send-raw-bytes") {
@@ -837,6 +861,14 @@ int run_monitor(HINSTANCE instance) {
     }
     ready += "]}";
     log_line(ready);
+
+    if (app.options.stall_seconds > 0) {
+        // A KESTRO busy in a long calculation: the thread takes no messages at all meanwhile.
+        log_line("{\"event\":\"stall\",\"seconds\":" + std::to_string(app.options.stall_seconds) +
+                 ",\"time_ms\":" + json_number(now_ms()) + "}");
+        Sleep(static_cast<DWORD>(app.options.stall_seconds * 1000));
+        log_line("{\"event\":\"awake\",\"time_ms\":" + json_number(now_ms()) + "}");
+    }
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -79,8 +79,7 @@ void clear_text_lists(ElementLists& lists) {
     lists.propiedad.clear();
 }
 
-void collect(Plugin& plugin) {
-    ElementLists& lists = plugin.lists;
+void collect(const Plugin& plugin, ElementLists& lists) {
     const std::uint32_t plugin_id = plugin.state.plugin_id;
     const std::int32_t request = plugin.state.request_code;
 
@@ -146,13 +145,13 @@ void collect(Plugin& plugin) {
 
 }  // namespace
 
-void collect_elements(Plugin& plugin) {
+void collect_elements(const Plugin& plugin, ElementLists& lists) {
     try {
-        collect(plugin);
+        collect(plugin, lists);
     } catch (...) {
         // Out of memory while filling the lists: leave nothing to send rather than half a model,
         // and let the transfer know, so an update is not taken for an empty model.
-        clear_text_lists(plugin.lists);
+        clear_text_lists(lists);
         throw;
     }
 }

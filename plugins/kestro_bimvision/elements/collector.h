@@ -5,10 +5,10 @@
 
 namespace kb {
 
-/// Refills the element lists for plugin.state.request_code (selected objects for a selection
-/// change or a drag, every object for an update). Objects without GUID and spatial containers
-/// keep empty texts at their index. When memory runs out the five text lists are left empty and
+/// Refills `lists` for plugin.state.request_code (selected objects for a selection change or a
+/// drag, every object for an update). Objects without GUID and spatial containers keep empty
+/// texts at their index. When memory runs out the five text lists are left empty and
 /// std::bad_alloc reaches the caller.
-void collect_elements(Plugin& plugin);
+void collect_elements(const Plugin& plugin, ElementLists& lists);
 
 }  // namespace kb

@@ -51,20 +51,17 @@ void format_valores(std::u16string& valores, double volume, double area) {
     if (valores.size() > valores_limit) valores.resize(valores_limit);
 }
 
-// Writes the propiedad field: the gathered text, cut so that the volume and area text that ends
-// `entry` always arrives whole, then that text, then zeros to the end of the field.
-void write_propiedad(std::u16string_view entry, std::size_t suffix_length, char* field) {
+// Writes the propiedad field: the gathered text, cut so that the volume and area text always
+// arrives whole, then that text, then zeros to the end of the field.
+void write_propiedad(std::u16string_view gathered, std::u16string_view suffix, char* field) {
     constexpr std::size_t width = sizeof(ElementRecord::propiedad);
-    const std::u16string_view gathered = entry.substr(0, entry.size() - suffix_length);
-    const std::u16string_view suffix = entry.substr(entry.size() - suffix_length);
-    std::size_t n = to_narrow(gathered, field, width - 1 - suffix_length);
-    n += to_narrow(suffix, field + n, suffix_length);
+    std::size_t n = to_narrow(gathered, field, width - 1 - suffix.size());
+    n += to_narrow(suffix, field + n, suffix.size());
     std::memset(field + n, 0, width - n);
 }
 
-RecordBlock build(Plugin& plugin) {
+RecordBlock build(const Plugin& plugin, const ElementLists& lists) {
     RecordBlock block;
-    ElementLists& lists = plugin.lists;
     const std::uint32_t plugin_id = plugin.state.plugin_id;
     const std::int32_t codigo = plugin.state.request_code;
 
@@ -90,12 +87,7 @@ RecordBlock build(Plugin& plugin) {
         return block;
     }
 
-    // Room, in each propiedad entry to be packed, for the volume and area text: once the first
-    // record is written nothing needs memory any more.
-    for (std::size_t i = 0; i < n && i < lists.propiedad.size(); ++i)
-        if (!lists.guid[i].empty())
-            lists.propiedad[i].reserve(lists.propiedad[i].size() + valores_limit);
-
+    // Once the block is there nothing needs memory any more.
     std::u16string valores;
     valores.reserve(2 * 400 + 16);  // never reallocates inside the loop
     unsigned char* const base = block.bytes.get();
@@ -126,13 +118,7 @@ RecordBlock build(Plugin& plugin) {
         const double volume = host::get_volume(plugin_id, id);
         const double area = host::get_total_area(plugin_id, id);
         format_valores(valores, volume, area);
-        if (i < lists.propiedad.size()) {
-            std::u16string& entry = lists.propiedad[i];
-            entry.append(valores);
-            write_propiedad(entry, valores.size(), datos->propiedad);
-        } else {
-            write_propiedad(valores, valores.size(), datos->propiedad);
-        }
+        write_propiedad(entry_or_empty(lists.propiedad, i), valores, datos->propiedad);
         std::memset(datos->gap2, 0, sizeof datos->gap2);
         ++count;
     }
@@ -143,11 +129,11 @@ RecordBlock build(Plugin& plugin) {
 
 }  // namespace
 
-RecordBlock build_element_records(Plugin& plugin) {
+RecordBlock build_element_records(const Plugin& plugin, const ElementLists& lists) {
     try {
-        return build(plugin);
+        return build(plugin, lists);
     } catch (...) {
-        // Memory for the file names or the propiedad entries ran out before any record was
+        // Memory for the file names or the volume and area text ran out before any record was
         // written: nothing is built and nothing may be sent.
         RecordBlock failed;
         failed.ok = false;

@@ -50,8 +50,8 @@ struct RecordBlock {
     bool ok = true;
 };
 
-/// Packs every element list entry with a non-empty GUID into a record. Appends the
-/// "#VOLUMEN#..#AREA#.." text to those entries of the propiedad list.
-RecordBlock build_element_records(Plugin& plugin);
+/// Packs every element list entry with a non-empty GUID into a record; the propiedad field is the
+/// entry followed by the "#VOLUMEN#..#AREA#.." text. The lists are only read.
+RecordBlock build_element_records(const Plugin& plugin, const ElementLists& lists);
 
 }  // namespace kb

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "peer/diagnostics.h"
+
 namespace kb {
 
 namespace {
@@ -12,11 +14,13 @@ constexpr std::size_t max_processes = 1024;
 constexpr std::uint32_t process_name_size = 260;
 constexpr std::string_view peer_token = "KESTRO";
 
-/// A process handle that is closed exactly once, however the scope is left.
+/// A process handle, opened with only the right to read its image name, that is closed exactly
+/// once however the scope is left.
 class OpenProcess {
 public:
     OpenProcess(platform::ProcessList& list, platform::ProcessId id)
-        : list_(list), handle_(list.open_process(platform::process_all_access, false, id)) {}
+        : list_(list),
+          handle_(list.open_process(platform::process_query_limited_information, false, id)) {}
     OpenProcess(const OpenProcess&) = delete;
     OpenProcess& operator=(const OpenProcess&) = delete;
     ~OpenProcess() {
@@ -40,15 +44,22 @@ void ascii_upper(std::string& text) {
 platform::ProcessId find_peer_process(Plugin& plugin) {
     platform::ProcessId aProcesses[max_processes] = {};
     std::uint32_t cbNeeded = 0;
-    if (!plugin.platform.processes.enum_processes(aProcesses, sizeof aProcesses, &cbNeeded))
+    if (!plugin.platform.processes.enum_processes(aProcesses, sizeof aProcesses, &cbNeeded)) {
+        Diagnostic(plugin).text(u"no peer: the process list cannot be read");
         return 0;
+    }
     std::size_t count = cbNeeded / sizeof(platform::ProcessId);
     if (count > max_processes) count = max_processes;
+    // The viewer that hosts the plugin may itself run from a path with the token (installed
+    // beside KESTRO, say): it is never its own peer.
+    const platform::ProcessId own = plugin.platform.processes.current_process_id();
     for (std::size_t i = 0; i < count; ++i) {
-        if (aProcesses[i] == 0) continue;
+        if (aProcesses[i] == 0 || aProcesses[i] == own) continue;
         platform::ProcessId r = match_peer_process(plugin, aProcesses[i]);
         if (r != 0) return r;
     }
+    Diagnostic(plugin).text(u"no peer among ").number(count).text(u" processes (own process ")
+        .number(own).text(u" skipped)");
     return 0;
 }
 
@@ -65,7 +76,11 @@ platform::ProcessId match_peer_process(Plugin& plugin, platform::ProcessId id) {
                                             : static_cast<const char*>(end) - szProcessName;
         std::string nombre(szProcessName, length);
         ascii_upper(nombre);
-        if (nombre.find(peer_token) != std::string::npos) result = id;
+        if (nombre.find(peer_token) != std::string::npos) {
+            result = id;
+            Diagnostic(plugin).text(u"peer found: process ").number(id).text(u", image ")
+                .bytes(std::string_view(szProcessName, length));
+        }
     }
     return result;
 }

@@ -5,7 +5,8 @@
 
 namespace kb {
 
-/// The peer's process id, or 0 when no process matches or the list cannot be read.
+/// The peer's process id, or 0 when no process matches or the list cannot be read. The process
+/// the plugin runs in is never examined.
 platform::ProcessId find_peer_process(Plugin& plugin);
 
 /// `id` when that process's image path holds "KESTRO" in any ASCII letter case, else 0.

@@ -6,6 +6,7 @@
 
 #include "elements/text.h"
 #include "host_table.h"
+#include "peer/diagnostics.h"
 
 namespace kb {
 
@@ -59,7 +60,10 @@ platform::MessageResult plugin_window_proc(Plugin& plugin, platform::WindowHandl
                 select_element_by_guid(plugin, identificadorObjeto);
             } catch (...) {
                 // Out of memory while searching: the request is dropped, the message goes on.
+                Diagnostic(plugin).text(u"GUID request dropped: out of memory");
             }
+        } else {
+            Diagnostic(plugin).text(u"GUID request without data: passed on");
         }
     }
     platform::WindowProc previous = plugin.state.previous_window_proc;
@@ -78,13 +82,17 @@ void select_element_by_guid(Plugin& plugin, std::string_view text) {
     auto n = static_cast<std::uint32_t>(host::get_all_objects(plugin_id, nullptr, 0u));
     const std::u16string identificador = widen_bytes(text);
 
-    std::vector<bv::ObjectId>& ids = plugin.lists.ids;
-    ids.assign(n, 0);
-    if (n == 0) return;
+    // A list of the request's own: a transfer waiting in its send may be holding another.
+    std::vector<bv::ObjectId> ids(n, 0);
+    if (n == 0) {
+        Diagnostic(plugin).text(u"GUID request of ").number(text.size())
+            .text(u" bytes: the model has no objects");
+        return;
+    }
     host::get_all_objects(plugin_id, ids.data(), n);
 
     std::vector<bv::Property> propiedades;
-    // Indexed, and the id copied out: a host call may re-enter the plugin and refill the list.
+    // The id is copied out before the host calls, which may re-enter the plugin.
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const bv::ObjectId object = ids[i];
         if (!object_carries_guid(plugin_id, object, identificador, propiedades)) continue;
@@ -93,8 +101,12 @@ void select_element_by_guid(Plugin& plugin, std::string_view text) {
         host::unselect_openings(plugin_id, object);
         host::zoom_to(plugin_id, object);
         host::invalidate(plugin_id);
+        Diagnostic(plugin).text(u"GUID request of ").number(text.size())
+            .text(u" bytes: found object ").number(object);
         return;
     }
+    Diagnostic(plugin).text(u"GUID request of ").number(text.size())
+        .text(u" bytes: no object carries it");
 }
 
 }  // namespace kb

@@ -18,10 +18,29 @@ using MessageResult = std::intptr_t;  // LRESULT
 using WindowProc = MessageResult(KB_STDCALL*)(WindowHandle, std::uint32_t, std::uintptr_t,
                                               std::intptr_t);
 
-/// The system's WM_COPYDATA message and PROCESS_ALL_ACCESS right, under names of the seam's own
-/// so that no header order matters beside <windows.h>.
+/// The system's WM_COPYDATA message and PROCESS_QUERY_LIMITED_INFORMATION right (all that reading
+/// a process's image name needs), under names of the seam's own so that no header order matters
+/// beside <windows.h>.
 inline constexpr std::uint32_t copy_data_message = 0x004A;
-inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
+inline constexpr std::uint32_t process_query_limited_information = 0x1000;
+
+/// How long a send waits for a peer that still takes messages: long enough for any transfer a
+/// working peer can take in. A peer the system counts as hung is given up at once.
+inline constexpr std::uint32_t copy_data_timeout_ms = 5 * 60 * 1000;
+
+/// How a send ended.
+enum class SendOutcome {
+    delivered,      // the receiving window procedure returned
+    timed_out,      // the time-out ran out, or the receiver is hung (not taking messages)
+    access_denied,  // the system refused it (ERROR_ACCESS_DENIED: the receiver runs with higher rights)
+    failed,         // any other failure (the window is gone, say)
+};
+
+struct SendResult {
+    SendOutcome outcome = SendOutcome::failed;
+    MessageResult answer = 0;  // the receiver's result, when delivered
+    std::uint32_t error = 0;   // the system's error code, when not delivered
+};
 
 /// Same layout as the system's COPYDATASTRUCT.
 struct CopyData {
@@ -46,6 +65,8 @@ public:
                                           std::uint32_t size) = 0;
     /// CloseHandle.
     virtual void close_handle(ProcessHandle process) = 0;
+    /// GetCurrentProcessId: the process the plugin runs in.
+    virtual ProcessId current_process_id() = 0;
 };
 
 /// Windows and messages (user32).
@@ -56,9 +77,10 @@ public:
     virtual void enum_windows(WindowVisitor visit, std::uintptr_t context) = 0;
     /// GetWindowThreadProcessId: the owning process.
     virtual ProcessId window_process_id(WindowHandle window) = 0;
-    /// SendMessageW(to, WM_COPYDATA, from, &data): synchronous, no time-out.
-    virtual MessageResult send_copy_data(WindowHandle to, WindowHandle from,
-                                         const CopyData& data) = 0;
+    /// SendMessageTimeoutW(to, WM_COPYDATA, from, &data, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+    /// timeout_ms): synchronous; messages sent to this thread are handled while it waits.
+    virtual SendResult send_copy_data(WindowHandle to, WindowHandle from, const CopyData& data,
+                                      std::uint32_t timeout_ms) = 0;
     /// MessageBoxW; returns when the user has closed it.
     virtual int message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
                             std::uint32_t style) = 0;
@@ -72,7 +94,7 @@ public:
                                            std::intptr_t lparam) = 0;
 };
 
-/// The plugin's own module (kernel32).
+/// The plugin's own module, and its diagnostics (kernel32).
 class ModuleSystem {
 public:
     virtual ~ModuleSystem() = default;
@@ -80,6 +102,9 @@ public:
     virtual std::u16string module_file_name(ModuleHandle module) = 0;
     /// Keeps the module loaded until the process ends (GET_MODULE_HANDLE_EX_FLAG_PIN).
     virtual void pin_module(ModuleHandle module) = 0;
+    /// OutputDebugStringW with one line of text: silent unless a debugger or a debug-output
+    /// viewer listens.
+    virtual void debug_output(const char16_t* line) = 0;
 };
 
 /// The three together, handed to the plugin.

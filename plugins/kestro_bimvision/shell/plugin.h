@@ -25,7 +25,8 @@ struct PluginState {
     platform::WindowProc previous_window_proc = nullptr;
 };
 
-/// The ObjectId list and the five parallel text lists filled by collect_elements.
+/// The ObjectId list and the five parallel text lists filled by collect_elements. Each transfer
+/// owns its own, released when the transfer ends.
 struct ElementLists {
     std::vector<bv::ObjectId> ids;
     std::vector<std::u16string> guid, texto, entidad, tipo, propiedad;
@@ -36,11 +37,13 @@ struct Plugin {
     explicit Plugin(platform::Platform& p) : platform(p) {}
     platform::Platform& platform;
     PluginState state;
-    ElementLists lists;
     /// The window whose procedure this plugin replaced, or null when no subclass is in place.
     platform::WindowHandle subclassed_window = nullptr;
     /// How many calls of the plugin's window procedure are under way (messages nest).
     int window_proc_depth = 0;
+    /// A transfer is under way, from collecting to the return of its send: while it waits in the
+    /// send, messages that reach the viewer may fire other triggers, which then send nothing.
+    bool transfer_under_way = false;
 };
 
 }  // namespace kb

@@ -32,7 +32,8 @@ TEST(Win32Processes, ListHoldsThisProcessAndItsImageNameEndsWithTheExecutable) {
     EXPECT_NE(std::find(ids.begin(), ids.end(), GetCurrentProcessId()), ids.end());
 
     kb::win32::UniqueHandle self(
-        processes.open_process(PROCESS_ALL_ACCESS, false, GetCurrentProcessId()));
+        processes.open_process(kb::platform::process_query_limited_information, false,
+                               processes.current_process_id()));
     ASSERT_TRUE(self);
     char name[1024] = {};
     std::uint32_t length = processes.image_file_name(self.get(), name, sizeof name);
@@ -46,9 +47,16 @@ TEST(Win32Processes, ListHoldsThisProcessAndItsImageNameEndsWithTheExecutable) {
     processes.close_handle(self.release());
 }
 
+TEST(Win32Processes, CurrentProcessIdIsTheSystems) {
+    kb::win32::Win32ProcessList processes;
+    EXPECT_EQ(processes.current_process_id(), GetCurrentProcessId());
+}
+
 TEST(Win32Processes, ProcessThatDoesNotExistCannotBeOpened) {
     kb::win32::Win32ProcessList processes;
-    EXPECT_EQ(processes.open_process(PROCESS_ALL_ACCESS, false, 0xFFFFFFF0u), nullptr);
+    EXPECT_EQ(processes.open_process(kb::platform::process_query_limited_information, false,
+                                     0xFFFFFFF0u),
+              nullptr);
 }
 
 // ---- windows ----
@@ -105,7 +113,10 @@ TEST_F(Win32Windows, CopyDataArrivesWithSenderCountAndBytes) {
     const char payload[] = "records\0and more";
     kb::platform::CopyData data{3, sizeof payload, payload};
     HWND sender = reinterpret_cast<HWND>(0x1234);
-    EXPECT_EQ(windows_.send_copy_data(window_, sender, data), kbtest::copydata_answer);
+    const kb::platform::SendResult r =
+        windows_.send_copy_data(window_, sender, data, kb::platform::copy_data_timeout_ms);
+    EXPECT_EQ(r.outcome, kb::platform::SendOutcome::delivered);
+    EXPECT_EQ(r.answer, kbtest::copydata_answer);
     EXPECT_EQ(kbtest::window_log().last_copydata, std::string(payload, sizeof payload));
     EXPECT_EQ(kbtest::window_log().last_copydata_sender, reinterpret_cast<WPARAM>(sender));
 }

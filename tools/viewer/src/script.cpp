@@ -66,6 +66,9 @@ Parsed<Options> parse_command_line(const std::vector<std::u16string>& args) {
         else if (a == u"--host-select-notifies") {
             o.host_select_notifies = true;
             continue;
+        } else if (a == u"--host-select-sync") {
+            o.host_select_sync = true;
+            continue;
         } else {
             r.error = "unknown argument " + quoted(a);
             return r;

@@ -2,7 +2,7 @@
 //
 //   bimvision_substitute.exe --model FILE.json --plugin PATH.dll [--log FILE]
 //                            [--script "action;action;..."] [--screenshot FILE.bmp]
-//                            [--host-select-notifies]
+//                            [--host-select-notifies] [--host-select-sync]
 //
 // Script actions (separated by ';', run in order inside the message loop):
 //   click [N]                    press ribbon button N (0-based, default 0)
@@ -31,6 +31,9 @@ struct Options {
     std::u16string script;
     std::u16string screenshot;
     bool host_select_notifies = false;
+    /// Selection changes made through `select` call the selection-change handler at once, from
+    /// inside the host call, as some viewers do.
+    bool host_select_sync = false;
 };
 
 enum class ActionKind {

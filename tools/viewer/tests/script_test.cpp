@@ -18,6 +18,14 @@ TEST(CommandLine, TakesEveryOptionWithItsValue) {
     EXPECT_TRUE(r.value.host_select_notifies);
 }
 
+TEST(CommandLine, SynchronousSelectionReportsAreAFlagOfTheirOwn) {
+    auto r = parse_command_line({u"--host-select-sync", u"--model", u"m.json"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.value.host_select_sync);
+    EXPECT_FALSE(r.value.host_select_notifies);
+    EXPECT_FALSE(parse_command_line({u"--model", u"m.json"}).value.host_select_sync);
+}
+
 TEST(CommandLine, RefusesMissingModelValuesAndUnknownArguments) {
     EXPECT_NE(parse_command_line({}).error.find("--model"), std::string::npos);
     EXPECT_NE(parse_command_line({u"--model"}).error.find("needs a value"), std::string::npos);

@@ -63,7 +63,7 @@ int start(HINSTANCE instance) {
                     options.error +
                         "\nusage: bimvision_substitute.exe --model FILE.json [--plugin DLL] "
                         "[--log FILE] [--script \"action;...\"] [--screenshot FILE.bmp] "
-                        "[--host-select-notifies]");
+                        "[--host-select-notifies] [--host-select-sync]");
     bvs::Parsed<std::vector<bvs::Action>> script = bvs::parse_script(options.value.script);
     if (!script.ok()) return fail(bvs::exit_usage, script.error);
 

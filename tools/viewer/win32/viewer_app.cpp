@@ -403,6 +403,11 @@ void ViewerApp::update_status() {
 
 void ViewerApp::selection_applied() {
     sync_list_from_host();
+    if (options_.host_select_sync) {
+        // Synchronous: the handler runs here, inside the plugin's own `select` call.
+        host_.notify_selection_change("host");
+        return;
+    }
     if (options_.host_select_notifies && !host_notify_posted_) {
         host_notify_posted_ = true;
         PostMessageW(main_, msg_host_selection, 0, 0);

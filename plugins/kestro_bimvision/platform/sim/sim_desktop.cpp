@@ -93,8 +93,13 @@ ProcessId SimDesktop::window_process_id(WindowHandle window) {
     return w == nullptr ? 0 : w->owner;
 }
 
-MessageResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle from,
-                                         const platform::CopyData& data) {
+ProcessId SimDesktop::current_process_id() { return current_process; }
+
+platform::SendResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle from,
+                                                const platform::CopyData& data,
+                                                std::uint32_t timeout_ms) {
+    send_timeouts.push_back(timeout_ms);
+    if (send_outcome != platform::SendOutcome::delivered) return {send_outcome, 0, send_error};
     SentMessage m;
     m.to = to;
     m.from = from;
@@ -106,9 +111,14 @@ MessageResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle from,
         m.bytes.assign(b, b + data.size);
     }
     sent.push_back(std::move(m));
-    if (during_send) during_send(sent.back());
-    return deliver(to, platform::copy_data_message, reinterpret_cast<std::uintptr_t>(from),
-                   reinterpret_cast<std::intptr_t>(&data));
+    if (during_send) {
+        const SentMessage copy = sent.back();  // a send from inside may grow `sent`
+        during_send(copy);
+    }
+    const MessageResult answer = deliver(to, platform::copy_data_message,
+                                         reinterpret_cast<std::uintptr_t>(from),
+                                         reinterpret_cast<std::intptr_t>(&data));
+    return {platform::SendOutcome::delivered, answer, 0};
 }
 
 int SimDesktop::message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
@@ -144,5 +154,9 @@ std::u16string SimDesktop::module_file_name(ModuleHandle module) {
 }
 
 void SimDesktop::pin_module(ModuleHandle module) { pinned.push_back(module); }
+
+void SimDesktop::debug_output(const char16_t* line) {
+    debug_lines.emplace_back(line != nullptr ? line : u"");
+}
 
 }  // namespace kb::sim

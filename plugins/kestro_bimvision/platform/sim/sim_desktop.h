@@ -74,11 +74,16 @@ public:
     // ---- what the desktop holds (tests set these) ----
     std::vector<SimProcess> processes;  // in the system's order
     bool process_list_fails = false;
+    ProcessId current_process = 0;      // the process the plugin runs in
     std::vector<SimWindow> windows;     // top-level windows, in the system's order
     std::map<ModuleHandle, std::u16string> module_names;
     /// Runs inside send_copy_data, after the copy is recorded and before the receiving window's
     /// procedure: lets a test act while the sender waits (a GUID request coming back, say).
     std::function<void(const SentMessage&)> during_send;
+    /// How the next sends end: anything but delivered leaves them out of `sent` and never
+    /// reaches the receiving window; `send_error` is the system's error code then.
+    platform::SendOutcome send_outcome = platform::SendOutcome::delivered;
+    std::uint32_t send_error = 0;
 
     // ---- what the plugin did (tests read these) ----
     std::vector<std::uint32_t> enum_buffer_sizes;  // the byte size handed to each process scan
@@ -87,6 +92,8 @@ public:
     int bad_closes = 0;  // closes of handles that were not open
     int window_enumerations = 0;
     std::vector<SentMessage> sent;
+    std::vector<std::uint32_t> send_timeouts;  // the time-out of every send tried
+    std::vector<std::u16string> debug_lines;   // every line handed to debug_output
     std::vector<MessageBoxShown> message_boxes;
     std::vector<ForwardedMessage> forwarded;
     std::vector<ModuleHandle> pinned;
@@ -114,12 +121,14 @@ public:
     std::uint32_t image_file_name(ProcessHandle process, char* buffer,
                                   std::uint32_t size) override;
     void close_handle(ProcessHandle process) override;
+    ProcessId current_process_id() override;
 
     // ---- WindowSystem ----
     void enum_windows(platform::WindowVisitor visit, std::uintptr_t context) override;
     ProcessId window_process_id(WindowHandle window) override;
-    MessageResult send_copy_data(WindowHandle to, WindowHandle from,
-                                 const platform::CopyData& data) override;
+    platform::SendResult send_copy_data(WindowHandle to, WindowHandle from,
+                                        const platform::CopyData& data,
+                                        std::uint32_t timeout_ms) override;
     int message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
                     std::uint32_t style) override;
     WindowProc window_proc(WindowHandle window) override;
@@ -131,6 +140,7 @@ public:
     // ---- ModuleSystem ----
     std::u16string module_file_name(ModuleHandle module) override;
     void pin_module(ModuleHandle module) override;
+    void debug_output(const char16_t* line) override;
 
 private:
     const SimProcess* find_process(ProcessId id) const;

@@ -7,6 +7,7 @@
 #include <psapi.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace kb::win32 {
@@ -20,8 +21,8 @@ static_assert(offsetof(platform::CopyData, size) == offsetof(COPYDATASTRUCT, cbD
 static_assert(offsetof(platform::CopyData, bytes) == offsetof(COPYDATASTRUCT, lpData),
               "lpData offset");
 static_assert(platform::copy_data_message == WM_COPYDATA, "WM_COPYDATA");
-static_assert(platform::process_all_access == (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF),
-              "PROCESS_ALL_ACCESS");
+static_assert(platform::process_query_limited_information == PROCESS_QUERY_LIMITED_INFORMATION,
+              "PROCESS_QUERY_LIMITED_INFORMATION");
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wide text is UTF-16");
 static_assert(sizeof(platform::ProcessId) == sizeof(DWORD), "process ids are DWORDs");
 
@@ -70,6 +71,8 @@ void Win32ProcessList::close_handle(platform::ProcessHandle process) {
     CloseHandle(static_cast<HANDLE>(process));
 }
 
+platform::ProcessId Win32ProcessList::current_process_id() { return GetCurrentProcessId(); }
+
 // ---- windows ----
 
 void Win32WindowSystem::enum_windows(platform::WindowVisitor visit, std::uintptr_t context) {
@@ -84,15 +87,36 @@ platform::ProcessId Win32WindowSystem::window_process_id(platform::WindowHandle 
     return process;
 }
 
-platform::MessageResult Win32WindowSystem::send_copy_data(platform::WindowHandle to,
-                                                          platform::WindowHandle from,
-                                                          const platform::CopyData& data) {
+platform::SendResult Win32WindowSystem::send_copy_data(platform::WindowHandle to,
+                                                       platform::WindowHandle from,
+                                                       const platform::CopyData& data,
+                                                       std::uint32_t timeout_ms) {
     COPYDATASTRUCT copy{};
     copy.dwData = data.data;
     copy.cbData = data.size;
     copy.lpData = const_cast<void*>(data.bytes);
-    return SendMessageW(to_hwnd(to), WM_COPYDATA, reinterpret_cast<WPARAM>(from),
-                        reinterpret_cast<LPARAM>(&copy));
+    DWORD_PTR answer = 0;
+    SetLastError(ERROR_SUCCESS);
+    // SMTO_NORMAL: messages sent to this thread are still handled while it waits.
+    // SMTO_ABORTIFHUNG: a receiver the system counts as hung is not waited for at all.
+    const LRESULT ok = SendMessageTimeoutW(to_hwnd(to), WM_COPYDATA, reinterpret_cast<WPARAM>(from),
+                                           reinterpret_cast<LPARAM>(&copy),
+                                           SMTO_NORMAL | SMTO_ABORTIFHUNG, timeout_ms, &answer);
+    platform::SendResult result;
+    if (ok != 0) {
+        result.outcome = platform::SendOutcome::delivered;
+        result.answer = static_cast<platform::MessageResult>(answer);
+        return result;
+    }
+    const DWORD error = GetLastError();
+    result.error = error;
+    if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS)
+        result.outcome = platform::SendOutcome::timed_out;
+    else if (error == ERROR_ACCESS_DENIED)
+        result.outcome = platform::SendOutcome::access_denied;
+    else
+        result.outcome = platform::SendOutcome::failed;
+    return result;
 }
 
 int Win32WindowSystem::message_box(platform::WindowHandle owner, const char16_t* text,
@@ -145,6 +169,15 @@ void Win32ModuleSystem::pin_module(platform::ModuleHandle module) {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        static_cast<LPCWSTR>(module), &pinned);
+}
+
+void Win32ModuleSystem::debug_output(const char16_t* line) {
+    if (line == nullptr) return;
+    // Debug-output viewers show each call as it comes; the newline keeps lines apart in a
+    // debugger's console and in Wine's trace.
+    std::wstring text(reinterpret_cast<const wchar_t*>(line));
+    text += L'\n';
+    OutputDebugStringW(text.c_str());
 }
 
 // ---- handles ----

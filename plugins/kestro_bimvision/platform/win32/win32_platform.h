@@ -17,6 +17,7 @@ public:
     std::uint32_t image_file_name(platform::ProcessHandle process, char* buffer,
                                   std::uint32_t size) override;
     void close_handle(platform::ProcessHandle process) override;
+    platform::ProcessId current_process_id() override;
 };
 
 class Win32WindowSystem final : public platform::WindowSystem {
@@ -25,8 +26,11 @@ public:
     /// callback's edge and ends the enumeration.
     void enum_windows(platform::WindowVisitor visit, std::uintptr_t context) override;
     platform::ProcessId window_process_id(platform::WindowHandle window) override;
-    platform::MessageResult send_copy_data(platform::WindowHandle to, platform::WindowHandle from,
-                                           const platform::CopyData& data) override;
+    /// Hung (or timed out) when the call fails with ERROR_TIMEOUT or with no error code set;
+    /// refused on ERROR_ACCESS_DENIED; any other error is a plain failure.
+    platform::SendResult send_copy_data(platform::WindowHandle to, platform::WindowHandle from,
+                                        const platform::CopyData& data,
+                                        std::uint32_t timeout_ms) override;
     int message_box(platform::WindowHandle owner, const char16_t* text, const char16_t* caption,
                     std::uint32_t style) override;
     platform::WindowProc window_proc(platform::WindowHandle window) override;
@@ -44,6 +48,7 @@ public:
     std::u16string module_file_name(platform::ModuleHandle module) override;
     /// Pins by address, so any handle or address inside the module will do.
     void pin_module(platform::ModuleHandle module) override;
+    void debug_output(const char16_t* line) override;
 };
 
 /// The three together; one of these lives in the module for the whole process.
