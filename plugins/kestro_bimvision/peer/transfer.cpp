@@ -5,6 +5,7 @@
 #include "elements/collector.h"
 #include "elements/element_record.h"
 #include "peer/discovery.h"
+#include "shell/fp_guard.h"
 
 namespace kb {
 
@@ -24,6 +25,7 @@ struct TransferContext {
 // Runs inside the system's window enumeration: nothing may unwind out of it. A failure stops
 // the enumeration, as the peer's first window has then been reached.
 bool visit_window(platform::WindowHandle window, std::uintptr_t context) noexcept {
+    FloatingPointGuard fp;
     try {
         auto* transfer = reinterpret_cast<TransferContext*>(context);
         return transfer_to_peer_window(*transfer->plugin, window, transfer->peer);
