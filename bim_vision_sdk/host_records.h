@@ -9,12 +9,25 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(_WIN32) && defined(__i386__)
+// The host calls and is called with stdcall in its 32-bit process. Compilers name 32-bit x86
+// differently (__i386__ for GCC and Clang, _M_IX86 for the Microsoft-style ones) and spell the
+// convention differently; either way the module build must not fall back to cdecl unnoticed.
+// KB_MODULE_BUILD (set for the real module only) makes any other target a hard error; the native
+// test build compiles the same logic for its own processor with plain calls.
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#if defined(__GNUC__)
 #define KB_STDCALL __attribute__((stdcall))
+#else
+#define KB_STDCALL __stdcall
+#endif
 #define KB_HOST_32BIT 1
 #else
 #define KB_STDCALL
 #define KB_HOST_32BIT 0
+#endif
+
+#if defined(KB_MODULE_BUILD)
+static_assert(KB_HOST_32BIT == 1, "the module is built for 32-bit x86 Windows only");
 #endif
 
 namespace bv {

@@ -28,6 +28,14 @@ MessageResult KB_STDCALL unloading_host_proc(WindowHandle, std::uint32_t, std::u
     return 5;
 }
 
+/// A host procedure that checks the module is pinned whenever the window calls through it.
+std::vector<kb::platform::ModuleHandle>* pinned_now = nullptr;
+MessageResult KB_STDCALL checking_host_proc(WindowHandle window, std::uint32_t message,
+                                            std::uintptr_t wparam, std::intptr_t lparam) {
+    EXPECT_FALSE(pinned_now->empty()) << "the window called the plugin before the pin";
+    return host_window_proc(window, message, wparam, lparam);
+}
+
 class Setup : public ViewerTest {
 protected:
     void SetUp() override {
@@ -98,11 +106,23 @@ TEST_F(Setup, TheSubclassPassesMessagesToTheHostsProcedureAndIsInstalledOnce) {
     EXPECT_EQ(host_messages.size(), 1u);  // once: no second layer of the plugin
 }
 
+TEST_F(Setup, TheModuleIsPinnedAsTheSubclassGoesInAndNotWithoutOne) {
+    plugin.state.main_window = nullptr;
+    on_plugin_load(plugin_id, 0, nullptr);  // no window: nothing to subclass, nothing to pin
+    EXPECT_TRUE(desktop.pinned.empty());
+    desktop.set_window_proc(main_window, &checking_host_proc);
+    pinned_now = &desktop.pinned;
+    load();
+    EXPECT_EQ(desktop.pinned, std::vector<kb::platform::ModuleHandle>{module});
+    EXPECT_EQ(desktop.deliver(main_window, 0x0010, 0, 0), 7);
+    load();  // installed once, pinned once
+    EXPECT_EQ(desktop.pinned.size(), 1u);
+}
+
 TEST_F(Setup, UnloadPutsTheHostsProcedureBackAndALaterLoadInstallsAgain) {
     load();
     on_plugin_unload();
     EXPECT_EQ(current_proc(), &host_window_proc);
-    EXPECT_TRUE(desktop.pinned.empty());
     on_plugin_unload();
     EXPECT_EQ(current_proc(), &host_window_proc);
     load();
@@ -110,7 +130,7 @@ TEST_F(Setup, UnloadPutsTheHostsProcedureBackAndALaterLoadInstallsAgain) {
     EXPECT_EQ(plugin.state.previous_window_proc, &host_window_proc);
 }
 
-TEST_F(Setup, UnloadFromInsideAMessageThroughThePluginRestoresAndPinsTheModule) {
+TEST_F(Setup, UnloadFromInsideAMessageThroughThePluginRestoresAndTheModuleStaysPinned) {
     desktop.set_window_proc(main_window, &unloading_host_proc);
     load();
     EXPECT_EQ(desktop.deliver(main_window, 0x0111, 0, 0), 5);
@@ -120,7 +140,7 @@ TEST_F(Setup, UnloadFromInsideAMessageThroughThePluginRestoresAndPinsTheModule) 
     EXPECT_EQ(plugin.window_proc_depth, 0);
 }
 
-TEST_F(Setup, UnloadUnderAnotherSubclassPinsTheModuleAndKeepsTheChain) {
+TEST_F(Setup, UnloadUnderAnotherSubclassKeepsTheChainAndThePin) {
     load();
     below_other = desktop.set_window_proc(main_window, &other_subclass);
     on_plugin_unload();

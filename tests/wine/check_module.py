@@ -35,6 +35,7 @@ class PeFile:
         self.magic = struct.unpack_from("<H", data, opt)[0]
         if self.magic != 0x10B:
             raise ValueError("not a 32-bit image")
+        self.image_base = struct.unpack_from("<I", data, opt + 28)[0]
         self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
         ndirs = struct.unpack_from("<I", data, opt + 92)[0]
         self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
@@ -43,6 +44,8 @@ class PeFile:
         for i in range(nsections):
             name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, sec + 40 * i)
             self.sections.append((va, max(vsize, rawsize), rawptr))
+            self.section_flags = getattr(self, "section_flags", [])
+            self.section_flags.append(struct.unpack_from("<I", data, sec + 40 * i + 36)[0])
 
     def off(self, rva):
         for va, size, raw in self.sections:
@@ -75,6 +78,48 @@ class PeFile:
                 return dlls
             dlls.append(self.cstr(desc[3]))
             o += 20
+
+    def imported_names(self):
+        """{dll name (lower case): [function names imported by name]}."""
+        rva, _ = self.dirs[1]
+        found = {}
+        o = self.off(rva)
+        while True:
+            lookup, _, _, name_rva, address = struct.unpack_from("<IIIII", self.data, o)
+            if name_rva == 0:
+                return found
+            names = found.setdefault(self.cstr(name_rva).lower(), [])
+            t = self.off(lookup or address)
+            while True:
+                entry = struct.unpack_from("<I", self.data, t)[0]
+                if entry == 0:
+                    break
+                if not entry & 0x80000000:
+                    names.append(self.cstr(entry + 2))
+                t += 4
+            o += 20
+
+    def relocated(self):
+        """The RVAs of every 32-bit word the base relocations adjust."""
+        rva, size = self.dirs[5]
+        words = set()
+        o, end = self.off(rva), self.off(rva) + size
+        while o < end:
+            page, block = struct.unpack_from("<II", self.data, o)
+            if block < 8:
+                break
+            for i in range((block - 8) // 2):
+                entry = struct.unpack_from("<H", self.data, o + 8 + 2 * i)[0]
+                if entry >> 12 == 3:  # IMAGE_REL_BASED_HIGHLOW
+                    words.add(page + (entry & 0xFFF))
+            o += block
+        return words
+
+    def in_code(self, rva):
+        for (va, size, _), flags in zip(self.sections, self.section_flags):
+            if va <= rva < va + size:
+                return bool(flags & 0x20000000)  # IMAGE_SCN_MEM_EXECUTE
+        return False
 
     def resources(self):
         """{(type, name, language): bytes}; numeric ids as ints, named ones as str."""
@@ -150,6 +195,27 @@ class ModuleIdentity(unittest.TestCase):
         self.assertIn("kernel32.dll", dlls)
         self.assertIn("user32.dll", dlls)
         self.assertEqual([d for d in dlls if d not in SYSTEM_DLLS], [])
+
+    def test_start_up_code_asks_the_modules_own_slot_for_the_shared_gcc_runtime(self):
+        # crtbegin.o looks libgcc_s_dw2-1.dll up with GetModuleHandleA through an import slot; the
+        # module defines that slot itself (unwind_tables.cpp), so the call must land in the
+        # module's code, never in kernel32, and the slot must follow the module when it is moved.
+        for names in self.pe.imported_names().values():
+            self.assertNotIn("GetModuleHandleA", names)
+        text = self.pe.data
+        name = text.find(b"libgcc_s_dw2-1.dll\0")
+        self.assertGreater(name, 0, "crtbegin's DLL name")
+        name_rva = next(va + name - raw for va, size, raw in self.pe.sections
+                        if raw <= name < raw + size)
+        call = struct.pack("<I", self.pe.image_base + name_rva) + b"\xff\x15"
+        at = text.find(b"\xc7\x04\x24" + call)  # movl $name,(%esp); call *slot
+        self.assertGreater(at, 0, "crtbegin's GetModuleHandleA call")
+        slot_rva = struct.unpack_from("<I", text, at + 9)[0] - self.pe.image_base
+        iat_rva, iat_size = self.pe.dirs[12]
+        self.assertFalse(iat_rva <= slot_rva < iat_rva + iat_size, "slot is kernel32's import")
+        target = struct.unpack_from("<I", text, self.pe.off(slot_rva))[0] - self.pe.image_base
+        self.assertTrue(self.pe.in_code(target), "slot points into the module's code")
+        self.assertIn(slot_rva, self.pe.relocated())
 
     def test_keeps_address_randomisation_and_no_execute(self):
         self.assertTrue(self.pe.dll_characteristics & DYNAMIC_BASE, "DYNAMIC_BASE")

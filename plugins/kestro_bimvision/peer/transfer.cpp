@@ -6,6 +6,7 @@
 #include "elements/element_record.h"
 #include "peer/diagnostics.h"
 #include "peer/discovery.h"
+#include "shell/fp_guard.h"
 
 namespace kb {
 
@@ -45,6 +46,7 @@ private:
 // Runs inside the system's window enumeration: nothing may unwind out of it. A failure stops
 // the enumeration, as the peer's first window has then been reached.
 bool visit_window(platform::WindowHandle window, std::uintptr_t context) noexcept {
+    FloatingPointGuard fp;
     auto* transfer = reinterpret_cast<TransferContext*>(context);
     try {
         const bool go_on = transfer_to_peer_window(*transfer->plugin, window, transfer->peer);

@@ -1,8 +1,10 @@
 // The ten entry points the host looks up by name. Each removes its own arguments (stdcall in the
-// 32-bit module); module.def exports them under their plain names.
+// 32-bit module); module.def exports them under their plain names. Each runs under the module's
+// floating-point state and hands the host's back on return, even when it does nothing else.
 #include <cstdint>
 
 #include "peer/transfer.h"
+#include "shell/fp_guard.h"
 #include "shell/entry_points.h"
 #include "shell/instance.h"
 #include "shell/setup.h"
@@ -20,6 +22,7 @@ const char16_t description[] = u"Conexion con KESTRO";
 extern "C" {
 
 void* KB_STDCALL get_api_verion(std::uintptr_t, void* version_pair) {
+    kb::FloatingPointGuard fp;
     auto* pair = static_cast<std::int32_t*>(version_pair);
     if (pair != nullptr) {
         pair[0] = 5;
@@ -29,6 +32,7 @@ void* KB_STDCALL get_api_verion(std::uintptr_t, void* version_pair) {
 }
 
 void* KB_STDCALL get_plugin_info(void* info) {
+    kb::FloatingPointGuard fp;
     auto* slots = static_cast<const char16_t**>(info);
     if (slots != nullptr) {
         slots[0] = plugin_name;
@@ -41,6 +45,7 @@ void* KB_STDCALL get_plugin_info(void* info) {
 }
 
 void KB_STDCALL on_plugin_load(std::uint32_t plugin_id, std::uintptr_t, void* main_window) {
+    kb::FloatingPointGuard fp;
     kb::Plugin* plugin = kb::active_plugin();
     if (plugin == nullptr) return;
     plugin->state.plugin_id = plugin_id;
@@ -53,11 +58,13 @@ void KB_STDCALL on_plugin_load(std::uint32_t plugin_id, std::uintptr_t, void* ma
 }
 
 void KB_STDCALL on_plugin_unload() {
+    kb::FloatingPointGuard fp;
     kb::Plugin* plugin = kb::active_plugin();
     if (plugin != nullptr) kb::remove_subclass(*plugin);
 }
 
 std::int32_t KB_STDCALL on_drag_enter(std::uintptr_t, std::uintptr_t, std::uintptr_t) {
+    kb::FloatingPointGuard fp;
     kb::Plugin* plugin = kb::active_plugin();
     if (plugin != nullptr) {
         try {
@@ -70,17 +77,26 @@ std::int32_t KB_STDCALL on_drag_enter(std::uintptr_t, std::uintptr_t, std::uintp
 }
 
 std::uintptr_t KB_STDCALL on_drag_over(std::uintptr_t, std::uintptr_t, std::uintptr_t effect) {
+    kb::FloatingPointGuard fp;
     return effect;
 }
 
 std::int32_t KB_STDCALL on_drop(std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
+    kb::FloatingPointGuard fp;
     return 0;
 }
 
-void KB_STDCALL on_gui_colors_change() {}
+void KB_STDCALL on_gui_colors_change() {
+    kb::FloatingPointGuard fp;
+}
 
-bool KB_STDCALL on_model_load_v2(std::uintptr_t) { return false; }
+bool KB_STDCALL on_model_load_v2(std::uintptr_t) {
+    kb::FloatingPointGuard fp;
+    return false;
+}
 
-void KB_STDCALL on_model_save_v2() {}
+void KB_STDCALL on_model_save_v2() {
+    kb::FloatingPointGuard fp;
+}
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 
 #include "peer/inbound.h"
 #include "peer/transfer.h"
+#include "shell/fp_guard.h"
 #include "shell/setup.h"
 
 namespace kb {
@@ -10,9 +11,11 @@ namespace {
 Plugin* active = nullptr;
 
 // The host and the system call these from their own frames: a C++ exception must never unwind
-// into them. The plugin's work throws only when memory runs out; the event is then dropped.
+// into them, and their floating-point state must come back as it was. The plugin's work throws
+// only when memory runs out; the event is then dropped.
 template <class Work>
 void guarded(Work work) noexcept {
+    FloatingPointGuard fp;
     try {
         if (active != nullptr) work(*active);
     } catch (...) {
@@ -32,6 +35,7 @@ platform::MessageResult KB_STDCALL window_proc_trampoline(platform::WindowHandle
                                                           std::uint32_t message,
                                                           std::uintptr_t wparam,
                                                           std::intptr_t lparam) {
+    FloatingPointGuard fp;
     if (active == nullptr) return 0;
     Plugin& plugin = *active;
     struct Nesting {

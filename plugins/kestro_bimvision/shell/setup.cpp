@@ -24,6 +24,10 @@ void install_subclass(Plugin& plugin) {
     if (main == nullptr || plugin.subclassed_window != nullptr) return;
     platform::WindowProc current = windows.window_proc(main);
     if (current == nullptr || current == &window_proc_trampoline) return;
+    // Pinned before the window can call into it: from here on something may chain above the
+    // plugin's procedure, and the system lets a FreeLibrary unmap the module with no regard for
+    // that (a pin taken at detach time comes too late: the unload has been decided by then).
+    plugin.platform.modules.pin_module(plugin.state.module_handle);
     plugin.state.previous_window_proc = current;
     windows.set_window_proc(main, &window_proc_trampoline);
     plugin.subclassed_window = main;
@@ -58,9 +62,6 @@ void set_up_plugin(Plugin& plugin) {
 void remove_subclass(Plugin& plugin) {
     platform::WindowHandle window = plugin.subclassed_window;
     if (window == nullptr) return;
-    // Asked from inside a message that went through the plugin's procedure: that call has yet to
-    // return into this module, so the module must not be unloaded under it.
-    if (plugin.window_proc_depth > 0) plugin.platform.modules.pin_module(plugin.state.module_handle);
     platform::WindowSystem& windows = plugin.platform.windows;
     platform::WindowProc current = windows.window_proc(window);
     if (current == &window_proc_trampoline) {
@@ -69,11 +70,10 @@ void remove_subclass(Plugin& plugin) {
     } else if (current == nullptr) {
         // The window is gone, and its procedure with it.
         plugin.subclassed_window = nullptr;
-    } else {
-        // Something subclassed on top and still calls this module's procedure: it must stay
-        // loaded. The subclass stays recorded, so a later load does not install a second one.
-        plugin.platform.modules.pin_module(plugin.state.module_handle);
     }
+    // Otherwise something subclassed on top and still calls this module's procedure. The module
+    // has been pinned since the subclass went in, so it stays; the subclass stays recorded, so a
+    // later load does not install a second one.
 }
 
 void handle_draw(Plugin& plugin) { host::draw_label(plugin.state.plugin_id, &label_record); }

@@ -10,11 +10,12 @@ namespace kb {
 /// The folder that holds the module, without a trailing backslash.
 std::u16string module_directory(Plugin& plugin, platform::ModuleHandle module);
 
-/// Creates the button, registers the four handlers and subclasses the main window (once).
+/// Creates the button, registers the four handlers and subclasses the main window (once). The
+/// module is pinned as the subclass goes in: it is never unloaded while the window may call it.
 void set_up_plugin(Plugin& plugin);
 
 /// Puts the previous window procedure back when the window's procedure is still ours; when
-/// something else has subclassed on top, pins the module so it is never unloaded under it.
+/// something else has subclassed on top, leaves the chain as it is.
 void remove_subclass(Plugin& plugin);
 
 /// draw_label with the all-zero label record.

@@ -24,6 +24,11 @@ const std::vector<ModelObject>& model() {
     return objects;
 }
 
+HostAnswers& answers() {
+    static HostAnswers a;
+    return a;
+}
+
 }  // namespace kbtest
 
 namespace {
@@ -37,6 +42,13 @@ void record(const char* name, std::vector<u32> words, const char16_t* t1 = nullp
     if (t1 != nullptr) c.text1 = t1;
     if (t2 != nullptr) c.text2 = t2;
     kbtest::host_calls().push_back(std::move(c));
+}
+
+int object_index(u32 lo, u32 hi) {
+    const std::uint64_t id = (static_cast<std::uint64_t>(hi) << 32) | lo;
+    for (std::size_t i = 0; i < kbtest::model().size(); ++i)
+        if (kbtest::model()[i].id == id) return static_cast<int>(i);
+    return -1;
 }
 
 const kbtest::ModelObject* find_object(u32 lo, u32 hi) {
@@ -83,14 +95,18 @@ std::uint64_t __stdcall get_selected_id(u32 plugin) {
 }
 u32 __stdcall get_selected(u32 plugin, std::uint64_t* ids, u32 capacity) {
     record("get_selected", {plugin, u32(reinterpret_cast<std::uintptr_t>(ids)), capacity});
-    return 0;
+    const auto& objects = kbtest::model();
+    if (ids != nullptr)
+        for (u32 i = 0; i < capacity && i < objects.size(); ++i) ids[i] = objects[i].id;
+    return kbtest::answers().selected_count;
 }
 u32 __stdcall get_all_objects(u32 plugin, std::uint64_t* ids, u32 capacity) {
     record("get_all_objects", {plugin, u32(reinterpret_cast<std::uintptr_t>(ids)), capacity});
     const auto& objects = kbtest::model();
+    const u32 count = kbtest::answers().all_count;
     if (ids != nullptr)
-        for (u32 i = 0; i < capacity && i < objects.size(); ++i) ids[i] = objects[i].id;
-    return static_cast<u32>(objects.size());
+        for (u32 i = 0; i < capacity && i < count && i < objects.size(); ++i) ids[i] = objects[i].id;
+    return count;
 }
 u32 __stdcall get_property_sets(u32 plugin, u32 lo, u32 hi, void* sets, u32 capacity) {
     record("get_property_sets",
@@ -107,6 +123,8 @@ u32 __stdcall get_properties(u32 plugin, const unsigned char* key, unsigned char
                               capacity});
     const kbtest::ModelObject* o = find_object(lo, hi);
     if (o == nullptr || set > 1) return 0;
+    if (records == nullptr && kbtest::answers().property_count != 0)
+        return kbtest::answers().property_count;
     if (records != nullptr && capacity >= 1) {
         if (set == 0)
             write_text_property(records, u"Name", o->name);
@@ -126,5 +144,26 @@ void __stdcall unselect_openings(u32 plugin, u32 lo, u32 hi) {
 }
 void __stdcall zoom_to(u32 plugin, u32 lo, u32 hi) { record("zoom_to", {plugin, lo, hi}); }
 void __stdcall invalidate(u32 plugin) { record("invalidate", {plugin}); }
+unsigned char __stdcall get_bounds(u32 plugin, u32 lo, u32 hi, double* bounds) {
+    record("get_bounds", {plugin, lo, hi, u32(reinterpret_cast<std::uintptr_t>(bounds))});
+    const int i = object_index(lo, hi);
+    if (i < 0 || bounds == nullptr) return 0;
+    std::memcpy(bounds, kbtest::answers().bounds[i], sizeof kbtest::answers().bounds[i]);
+    return 1;
+}
+double __stdcall get_volume(u32 plugin, u32 lo, u32 hi) {
+    record("get_volume", {plugin, lo, hi});
+    const int i = object_index(lo, hi);
+    return i < 0 ? 0.0 : kbtest::answers().volume[i];
+}
+double __stdcall get_total_area(u32 plugin, u32 lo, u32 hi) {
+    record("get_total_area", {plugin, lo, hi});
+    const int i = object_index(lo, hi);
+    return i < 0 ? 0.0 : kbtest::answers().area[i];
+}
+u32 __stdcall get_loaded_ifc_files_count(u32 plugin) {
+    record("get_loaded_ifc_files_count", {plugin});
+    return 0;
+}
 
 }  // extern "C"

@@ -31,4 +31,20 @@ struct ModelObject {
 };
 const std::vector<ModelObject>& model();
 
+/// What the object and geometry queries answer; a test changes it and puts it back with reset().
+struct HostAnswers {
+    /// get_all_objects: how many of the model's objects (all by default).
+    std::uint32_t all_count = 3;
+    /// get_selected: the count it reports; ids are the model's first ones.
+    std::uint32_t selected_count = 0;
+    /// get_properties: non-zero makes the count query report this instead of 1.
+    std::uint32_t property_count = 0;
+    /// Per model object: get_bounds (min x, y, z, max x, y, z), get_volume and get_total_area.
+    double bounds[3][6] = {};
+    double volume[3] = {};
+    double area[3] = {};
+    void reset() { *this = HostAnswers{}; }
+};
+HostAnswers& answers();
+
 }  // namespace kbtest

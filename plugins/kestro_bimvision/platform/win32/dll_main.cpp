@@ -1,6 +1,9 @@
 // The library's entry point and the process-wide objects of the module.
+#include <new>
+
+#include "shell/fp_guard.h"
 #include "shell/instance.h"
-#include "shell/setup.h"
+#include "unwind_tables.h"
 #include "win32_platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -26,26 +29,33 @@ void* resolve_in_executable(void* executable, const char* name) {
 
 }  // namespace
 
+// The host loads the module into a 32-bit process and calls it with stdcall: a build for anything
+// else would load nowhere, or quietly call with the wrong convention.
+static_assert(KB_HOST_32BIT == 1 && sizeof(void*) == 4, "the module is built for 32-bit x86 only");
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     // Runs under the loader lock: one allocation, the name lookups and plain stores, no more.
-    try {
-        if (reason == DLL_PROCESS_ATTACH) {
-            objects = new ModuleObjects;
-            kb::set_active_plugin(&objects->plugin);
-            kb::on_process_attach(objects->plugin, instance, resolve_in_executable,
-                                  GetModuleHandleW(nullptr));
-        } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && objects != nullptr) {
-            // FreeLibrary while the process goes on: the host's window must not keep a procedure
-            // that is about to be unmapped. At process exit nothing needs undoing.
-            kb::remove_subclass(objects->plugin);
-            if (objects->plugin.subclassed_window == nullptr &&
-                objects->plugin.window_proc_depth == 0) {
-                kb::set_active_plugin(nullptr);
-                delete objects;
-                objects = nullptr;
-            }
+    // Nothing here calls user32: the window subclass is undone in on_plugin_unload, and once it
+    // is in place the module is pinned, so a FreeLibrary never reaches this with it installed.
+    kb::FloatingPointGuard fp;
+    if (reason == DLL_PROCESS_ATTACH) {
+        // A module whose exceptions its own unwinder cannot catch would end the host at the
+        // first failed allocation: better not to load at all.
+        if (!kb::win32::unwind_tables_are_own(reinterpret_cast<const void*>(&DllMain)))
+            return FALSE;
+        objects = new (std::nothrow) ModuleObjects;
+        if (objects == nullptr) return FALSE;
+        kb::set_active_plugin(&objects->plugin);
+        kb::on_process_attach(objects->plugin, instance, resolve_in_executable,
+                              GetModuleHandleW(nullptr));
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && objects != nullptr) {
+        // FreeLibrary of a module that never subclassed (or whose subclass is gone): nothing of
+        // it is referenced any more. At process exit nothing needs undoing.
+        if (objects->plugin.subclassed_window == nullptr && objects->plugin.window_proc_depth == 0) {
+            kb::set_active_plugin(nullptr);
+            delete objects;
+            objects = nullptr;
         }
-    } catch (...) {
     }
     return TRUE;
 }

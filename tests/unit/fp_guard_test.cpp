@@ -1,0 +1,196 @@
+// The floating-point guard at the module's boundary: the caller's control words and flags come back
+// as they were, and a host that runs with exceptions unmasked gets its records without a fault.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "elements/element_record.h"
+#include "elements/text.h"
+#include "peer_fixture.h"
+#include "shell/entry_points.h"
+#include "shell/fp_guard.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+
+namespace {
+
+using kb::FloatingPointGuard;
+using namespace peer_test;
+
+constexpr std::uint16_t x87_flags = 0x003F;
+constexpr std::uint32_t sse_flags = 0x003F;
+constexpr std::uint32_t sse_divide_by_zero = 0x0004;
+/// Invalid operation, division by zero and overflow unmasked, as some application frameworks run.
+constexpr std::uint16_t host_x87_control = 0x0272;
+constexpr std::uint32_t host_mxcsr = 0x1900;
+
+std::uint16_t x87_control() {
+    std::uint16_t cw;
+    asm volatile("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+void set_x87_control(std::uint16_t cw) { asm volatile("fldcw %0" : : "m"(cw) : "memory"); }
+std::uint16_t x87_status() {
+    std::uint16_t sw;
+    asm volatile("fnstsw %0" : "=m"(sw));
+    return sw;
+}
+std::uint32_t mxcsr() {
+    std::uint32_t v;
+    asm volatile("stmxcsr %0" : "=m"(v));
+    return v;
+}
+void set_mxcsr(std::uint32_t v) { asm volatile("ldmxcsr %0" : : "m"(v) : "memory"); }
+
+/// 0/0 on the x87 and on SSE: raises the invalid-operation flag on both (masked, no trap). SSE is
+/// named for this function only: a plain i686 build uses none.
+__attribute__((target("sse"))) void raise_invalid_on_both() {
+    asm volatile("fldz\n\tfdiv %%st(0), %%st\n\tfstp %%st(0)" ::: "memory");
+    asm volatile("xorps %%xmm0, %%xmm0\n\tdivss %%xmm0, %%xmm0" ::: "xmm0", "memory");
+}
+
+/// The caller's state as the test sets it; put back to the defaults afterwards.
+class FpState : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_cw_ = x87_control();
+        saved_mxcsr_ = mxcsr();
+    }
+    void TearDown() override {
+        asm volatile("fnclex");
+        set_x87_control(saved_cw_);
+        set_mxcsr(saved_mxcsr_);
+    }
+
+private:
+    std::uint16_t saved_cw_ = 0;
+    std::uint32_t saved_mxcsr_ = 0;
+};
+
+TEST_F(FpState, InsideEverythingIsMaskedAndCleanAndOutsideTheCallersWordsComeBack) {
+    asm volatile("fnclex");
+    set_x87_control(host_x87_control);
+    set_mxcsr(host_mxcsr);
+    std::uint16_t inner_cw = 0, inner_status = 0xFFFF;
+    std::uint32_t inner_mxcsr = 0;
+    {
+        FloatingPointGuard guard;
+        inner_cw = x87_control();
+        inner_status = x87_status();
+        inner_mxcsr = mxcsr();
+        raise_invalid_on_both();  // masked inside: flags only
+        FloatingPointGuard nested;  // a way in from inside (a message sent during a transfer)
+        raise_invalid_on_both();
+    }
+    const std::uint16_t cw = x87_control(), status = x87_status();
+    const std::uint32_t m = mxcsr();
+    asm volatile("fnclex");
+    set_x87_control(0x037F);
+    set_mxcsr(0x1F80);
+    EXPECT_EQ(inner_cw, FloatingPointGuard::module_x87_control);
+    EXPECT_EQ(inner_status & x87_flags, 0);
+    EXPECT_EQ(inner_mxcsr, FloatingPointGuard::module_mxcsr);
+    EXPECT_EQ(cw, host_x87_control);
+    EXPECT_EQ(status & x87_flags, 0) << "flags raised inside are gone";
+    EXPECT_EQ(m, host_mxcsr);
+}
+
+TEST_F(FpState, TheCallersOwnFlagsAndRoundingSurviveAndDoNotLeakIn) {
+    asm volatile("fnclex");
+    // Round toward zero, 24-bit precision on the x87 and flush-to-zero on SSE, all masked.
+    const std::uint16_t caller_cw = 0x0C7F;
+    const std::uint32_t caller_mxcsr = 0x7F80 | sse_divide_by_zero;
+    set_x87_control(caller_cw);
+    set_mxcsr(caller_mxcsr);
+    asm volatile("fld1\n\tfldz\n\tfdivrp\n\tfstp %%st(0)" ::: "memory");  // the caller's own 1/0
+    const std::uint16_t caller_status = x87_status();
+    std::uint16_t inner_status = 0xFFFF;
+    std::uint32_t inner_mxcsr = 0;
+    {
+        FloatingPointGuard guard;
+        inner_status = x87_status();
+        inner_mxcsr = mxcsr();
+        raise_invalid_on_both();
+    }
+    EXPECT_EQ(caller_status & x87_flags, 0x0004);
+    EXPECT_EQ(inner_status & x87_flags, 0);
+    EXPECT_EQ(inner_mxcsr & sse_flags, 0u);
+    EXPECT_EQ(x87_control(), caller_cw);
+    EXPECT_EQ(x87_status() & x87_flags, 0x0004) << "the caller's flag, and only that";
+    EXPECT_EQ(mxcsr(), caller_mxcsr);
+}
+
+// A host running with exceptions unmasked serves infinite and not-a-number extents, volume and
+// area: the click sends both records (without the guard, inf - inf traps and the process dies).
+class UnmaskedHost : public ViewerTest {
+protected:
+    void model() {
+        const double inf = std::numeric_limits<double>::infinity();
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        auto& broken = host.element(1, u"2O2Fr$t4X7Zf8NOew3FLOH", u"Sin geometria", u"IfcWall");
+        broken.bounds = {inf, -1.7e308, nan, inf, 1.7e308, 1.0};  // inf-inf, overflow, NaN
+        broken.volume = inf;
+        broken.area = nan;
+        auto& wall = host.element(2, u"1kTvXnbbzCWw8lcMd1dR4o", u"Muro", u"IfcWall");
+        wall.bounds = {0.25, -1.5, 0.0, 4.75, 2.5, 3.125};
+        wall.volume = 12.5;
+        wall.area = 7.0 / 3.0;
+    }
+    std::vector<unsigned char> click() {
+        host.click_handler();
+        if (desktop.sent.empty()) return {};
+        auto bytes = desktop.sent.back().bytes;
+        desktop.sent.clear();
+        return bytes;
+    }
+};
+
+TEST_F(UnmaskedHost, ButtonSendsBothRecordsWithIeeeResultsAndLeavesTheHostsStateAlone) {
+    model();
+    start_peer();
+    on_plugin_load(plugin_id, 0, main_window);
+    const std::vector<unsigned char> masked = click();
+    ASSERT_EQ(masked.size(), 2 * kb::element_record_size);
+
+    const std::uint16_t saved_cw = x87_control();
+    const std::uint32_t saved_mxcsr = mxcsr();
+    asm volatile("fnclex");
+    set_mxcsr(host_mxcsr);
+    set_x87_control(host_x87_control);
+    const std::vector<unsigned char> unmasked = click();
+    const std::uint16_t cw = x87_control();
+    const std::uint32_t m = mxcsr();
+    set_x87_control(saved_cw);
+    set_mxcsr(saved_mxcsr);
+
+    EXPECT_EQ(cw, host_x87_control);
+    EXPECT_EQ(m, host_mxcsr);
+    ASSERT_EQ(unmasked.size(), 2 * kb::element_record_size);
+    EXPECT_EQ(unmasked, masked) << "the same bytes, whatever the host's control word";
+
+    kb::ElementRecord broken, wall;
+    std::memcpy(&broken, unmasked.data(), sizeof broken);
+    std::memcpy(&wall, unmasked.data() + kb::element_record_size, sizeof wall);
+    EXPECT_TRUE(std::isnan(broken.dx));
+    EXPECT_TRUE(std::isinf(broken.dy) && broken.dy > 0);
+    EXPECT_TRUE(std::isnan(broken.dz));
+    std::string expected = "#VOLUMEN#";
+    for (char16_t c : kb::format_fixed(std::numeric_limits<double>::infinity()))
+        expected += static_cast<char>(c);
+    expected += "#AREA#";
+    for (char16_t c : kb::format_fixed(std::numeric_limits<double>::quiet_NaN()))
+        expected += static_cast<char>(c);
+    EXPECT_EQ(std::string(broken.propiedad), expected);
+    EXPECT_EQ(wall.dx, 4.5);
+    EXPECT_EQ(wall.dy, 4.0);
+    EXPECT_EQ(wall.dz, 3.125);
+    EXPECT_EQ(std::string(wall.propiedad), "#VOLUMEN#12.500000#AREA#2.333333");
+}
+
+}  // namespace
+
+#endif
