@@ -191,6 +191,39 @@ TEST_F(UnmaskedHost, ButtonSendsBothRecordsWithIeeeResultsAndLeavesTheHostsState
     EXPECT_EQ(std::string(wall.propiedad), "#VOLUMEN#12.500000#AREA#2.333333");
 }
 
+// The host's own window procedure runs under the host's settings: every message of its main window
+// passes through the plugin's procedure, a GUID request included.
+std::uint16_t cw_seen_by_host = 0;
+MessageResult KB_STDCALL host_proc_reading_cw(WindowHandle, std::uint32_t, std::uintptr_t,
+                                              std::intptr_t) {
+    cw_seen_by_host = x87_control();
+    return 5;
+}
+
+TEST_F(UnmaskedHost, TheHostsOwnWindowProcedureRunsUnderTheHostsControlWord) {
+    model();
+    plugin.state.previous_window_proc = &host_proc_reading_cw;
+    const char guid[] = "1kTvXnbbzCWw8lcMd1dR4o";
+    const CopyData data{0, sizeof guid, guid};
+    const std::uint16_t saved_cw = x87_control();
+    asm volatile("fnclex");
+    set_x87_control(host_x87_control);
+    const MessageResult copydata = request(data);
+    const std::uint16_t seen_in_request = cw_seen_by_host;
+    cw_seen_by_host = 0;
+    const MessageResult other = kb::window_proc_trampoline(main_window, 0x000F, 0, 0);
+    const std::uint16_t seen_in_other = cw_seen_by_host;
+    const std::uint16_t after = x87_control();
+    set_x87_control(saved_cw);
+
+    EXPECT_EQ(copydata, 5);
+    EXPECT_EQ(other, 5);
+    EXPECT_EQ(seen_in_request, host_x87_control);
+    EXPECT_EQ(seen_in_other, host_x87_control);
+    EXPECT_EQ(after, host_x87_control);
+    EXPECT_EQ(host.calls_named({"zoom_to"}).size(), 1u) << "the request itself was handled";
+}
+
 }  // namespace
 
 #endif

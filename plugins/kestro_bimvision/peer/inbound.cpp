@@ -7,6 +7,7 @@
 #include "elements/text.h"
 #include "host_table.h"
 #include "peer/diagnostics.h"
+#include "shell/fp_guard.h"
 
 namespace kb {
 
@@ -54,6 +55,9 @@ platform::MessageResult plugin_window_proc(Plugin& plugin, platform::WindowHandl
                                            std::uint32_t message, std::uintptr_t wparam,
                                            std::intptr_t lparam) {
     if (message == platform::copy_data_message) {
+        // The request runs under the module's floating-point settings; the message then goes on
+        // to the host's procedure under the host's own.
+        FloatingPointGuard fp;
         std::string_view identificadorObjeto;
         if (read_guid_text(lparam, identificadorObjeto)) {
             try {

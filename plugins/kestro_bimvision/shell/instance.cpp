@@ -35,7 +35,9 @@ platform::MessageResult KB_STDCALL window_proc_trampoline(platform::WindowHandle
                                                           std::uint32_t message,
                                                           std::uintptr_t wparam,
                                                           std::intptr_t lparam) {
-    FloatingPointGuard fp;
+    // No floating-point guard here: every message of the host's main window passes through, and
+    // the host's own procedure must run under the host's own settings. plugin_window_proc guards
+    // the plugin's part of the work only.
     if (active == nullptr) return 0;
     Plugin& plugin = *active;
     struct Nesting {
