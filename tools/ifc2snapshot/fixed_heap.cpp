@@ -130,11 +130,11 @@ FixedHeapScope::FixedHeapScope() {
     ::srandom(1);
     {
         Lock lock;
-        if (serving || !map_region() || region.live != 0) return;
-        // Back to the state of a fresh process: nothing handed out, every page reading zero.
-        if (region.used) ::madvise(region.base, region.used, MADV_DONTNEED);
-        region.used = 0;
-        for (auto& list : region.free_lists) list = nullptr;
+        // Only a region that has never handed out a block: the library keeps blocks on the model
+        // beyond the conversion, and a region emptied under them would corrupt it. One
+        // conversion a process (the tool's case) always gets it; a later one in the same
+        // process uses the ordinary heap.
+        if (serving || !map_region() || region.used != 0) return;
     }
     serving = true;
     active_ = true;

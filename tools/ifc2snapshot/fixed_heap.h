@@ -16,8 +16,8 @@ namespace ifc2snapshot {
 
 class FixedHeapScope {
 public:
-    /// Starts serving allocations from the fixed region, emptied first. active() is false when
-    /// the region could not be mapped or still holds blocks of an earlier scope; allocations
+    /// Starts serving allocations from the fixed region. active() is false when the region
+    /// could not be mapped or was already used by an earlier scope of this process; allocations
     /// then go to the ordinary heap and results may vary between runs.
     FixedHeapScope();
     ~FixedHeapScope();
