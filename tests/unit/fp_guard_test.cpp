@@ -10,6 +10,7 @@
 
 #include "elements/element_record.h"
 #include "elements/text.h"
+#include "fp_control.h"
 #include "peer_fixture.h"
 #include "shell/entry_points.h"
 #include "shell/fp_guard.h"
@@ -20,31 +21,11 @@ namespace {
 
 using kb::FloatingPointGuard;
 using namespace peer_test;
+using namespace fp_test;
 
 constexpr std::uint16_t x87_flags = 0x003F;
 constexpr std::uint32_t sse_flags = 0x003F;
 constexpr std::uint32_t sse_divide_by_zero = 0x0004;
-/// Invalid operation, division by zero and overflow unmasked, as some application frameworks run.
-constexpr std::uint16_t host_x87_control = 0x0272;
-constexpr std::uint32_t host_mxcsr = 0x1900;
-
-std::uint16_t x87_control() {
-    std::uint16_t cw;
-    asm volatile("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-void set_x87_control(std::uint16_t cw) { asm volatile("fldcw %0" : : "m"(cw) : "memory"); }
-std::uint16_t x87_status() {
-    std::uint16_t sw;
-    asm volatile("fnstsw %0" : "=m"(sw));
-    return sw;
-}
-std::uint32_t mxcsr() {
-    std::uint32_t v;
-    asm volatile("stmxcsr %0" : "=m"(v));
-    return v;
-}
-void set_mxcsr(std::uint32_t v) { asm volatile("ldmxcsr %0" : : "m"(v) : "memory"); }
 
 /// 0/0 on the x87 and on SSE: raises the invalid-operation flag on both (masked, no trap). SSE is
 /// named for this function only: a plain i686 build uses none.
@@ -61,7 +42,6 @@ protected:
         saved_mxcsr_ = mxcsr();
     }
     void TearDown() override {
-        asm volatile("fnclex");
         set_x87_control(saved_cw_);
         set_mxcsr(saved_mxcsr_);
     }
@@ -72,7 +52,6 @@ private:
 };
 
 TEST_F(FpState, InsideEverythingIsMaskedAndCleanAndOutsideTheCallersWordsComeBack) {
-    asm volatile("fnclex");
     set_x87_control(host_x87_control);
     set_mxcsr(host_mxcsr);
     std::uint16_t inner_cw = 0, inner_status = 0xFFFF;
@@ -88,7 +67,6 @@ TEST_F(FpState, InsideEverythingIsMaskedAndCleanAndOutsideTheCallersWordsComeBac
     }
     const std::uint16_t cw = x87_control(), status = x87_status();
     const std::uint32_t m = mxcsr();
-    asm volatile("fnclex");
     set_x87_control(0x037F);
     set_mxcsr(0x1F80);
     EXPECT_EQ(inner_cw, FloatingPointGuard::module_x87_control);
@@ -206,7 +184,6 @@ TEST_F(UnmaskedHost, TheHostsOwnWindowProcedureRunsUnderTheHostsControlWord) {
     const char guid[] = "1kTvXnbbzCWw8lcMd1dR4o";
     const CopyData data{0, sizeof guid, guid};
     const std::uint16_t saved_cw = x87_control();
-    asm volatile("fnclex");
     set_x87_control(host_x87_control);
     const MessageResult copydata = request(data);
     const std::uint16_t seen_in_request = cw_seen_by_host;

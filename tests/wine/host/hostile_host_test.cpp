@@ -17,6 +17,7 @@
 #include <limits>
 #include <string>
 
+#include "fp_control.h"
 #include "plugin_module.h"
 #include "recording_host.h"
 #include "stdcall_call.h"
@@ -25,28 +26,13 @@
 namespace {
 
 using kbtest::answers;
+using namespace fp_test;
 using u32 = std::uint32_t;
 
 constexpr u32 plugin_id = 0x00C0FFEE;
 constexpr std::size_t record_size = 12336;
-/// Invalid operation, division by zero and overflow unmasked, as some application frameworks run.
-constexpr std::uint16_t host_x87_control = 0x0272;
-constexpr std::uint32_t host_mxcsr = 0x1900;
 
 u32 word(const void* p) { return static_cast<u32>(reinterpret_cast<std::uintptr_t>(p)); }
-
-std::uint16_t x87_control() {
-    std::uint16_t cw;
-    asm volatile("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-void set_x87_control(std::uint16_t cw) { asm volatile("fnclex\n\tfldcw %0" : : "m"(cw) : "memory"); }
-std::uint32_t mxcsr() {
-    std::uint32_t v;
-    asm volatile("stmxcsr %0" : "=m"(v));
-    return v;
-}
-void set_mxcsr(std::uint32_t v) { asm volatile("ldmxcsr %0" : : "m"(v) : "memory"); }
 
 // ---- the KESTRO side ------------------------------------------------------------------------
 
