@@ -12,13 +12,17 @@ namespace bvs {
 bool read_whole_file(const std::u16string& path, std::string& out);
 std::shared_ptr<const Model> load_model_file(const std::u16string& path, std::string& error);
 void write_stderr(const std::string& text);
+void write_stdout(const std::string& text);
 }  // namespace bvs
 
 namespace {
 
-const char help_text[] =
+const char usage[] =
     "usage: bimvision_substitute.exe --model FILE.json [--plugin DLL] [--log FILE.jsonl]\n"
-    "         [--script \"action; action; ...\"] [--screenshot FILE.bmp|FILE.png] [--host-select-notifies]\n"
+    "         [--script \"action; action; ...\"] [--screenshot FILE.bmp|FILE.png]\n"
+    "         [--host-select-notifies] [--host-select-sync]";
+
+const char help_text[] =
     "A stand-in IFC viewer: loads the plugin DLL, serves the model snapshot through the host\n"
     "functions, runs the script and logs every host call as JSON lines.\n"
     "Actions: click [N], select GUID[,GUID...], drag, wait-requests N [MS], sleep MS,\n"
@@ -31,13 +35,6 @@ bool wants_help(const std::vector<std::u16string>& args) {
     for (const std::u16string& a : args)
         if (a == u"--help" || a == u"-h" || a == u"/?") return true;
     return false;
-}
-
-void write_stdout(const std::string& text) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-    DWORD put = 0;
-    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
 }
 
 int fail(int code, const std::string& message) {
@@ -53,17 +50,13 @@ int start(HINSTANCE instance) {
         args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
     if (argv) LocalFree(argv);
     if (wants_help(args)) {
-        write_stdout(help_text);
+        bvs::write_stdout(std::string(usage) + "\n" + help_text);
         return 0;
     }
 
     bvs::Parsed<bvs::Options> options = bvs::parse_command_line(args);
     if (!options.ok())
-        return fail(bvs::exit_usage,
-                    options.error +
-                        "\nusage: bimvision_substitute.exe --model FILE.json [--plugin DLL] "
-                        "[--log FILE] [--script \"action;...\"] [--screenshot FILE.bmp] "
-                        "[--host-select-notifies] [--host-select-sync]");
+        return fail(bvs::exit_usage, options.error + "\n" + usage);
     bvs::Parsed<std::vector<bvs::Action>> script = bvs::parse_script(options.value.script);
     if (!script.ok()) return fail(bvs::exit_usage, script.error);
 

@@ -117,12 +117,18 @@ std::shared_ptr<const Model> load_model_file(const std::u16string& path, std::st
     return std::shared_ptr<const Model>(std::move(r.model));
 }
 
-void write_stderr(const std::string& text) {
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+namespace {
+void write_std_handle(DWORD which, const std::string& text) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
     DWORD put = 0;
-    WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+    WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
 }
+}  // namespace
+
+void write_stderr(const std::string& text) { write_std_handle(STD_ERROR_HANDLE, text); }
+
+void write_stdout(const std::string& text) { write_std_handle(STD_OUTPUT_HANDLE, text); }
 
 // ---- the application ------------------------------------------------------------------------
 
