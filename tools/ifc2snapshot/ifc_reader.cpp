@@ -103,13 +103,17 @@ void check_complete(std::string_view content) {
     if (data == std::string_view::npos) throw ReadError(truncated);
     size_t i = data + 5;
     const size_t n = content.size();
+    // At a "/*": past its "*/".
+    auto skip_comment = [&] {
+        const size_t close = content.find("*/", i + 2);
+        if (close == std::string_view::npos) throw ReadError(truncated);
+        i = close + 2;
+    };
     auto skip_space_and_comments = [&] {
         for (;;) {
             while (i < n && std::isspace(static_cast<unsigned char>(content[i]))) ++i;
             if (content.compare(i, 2, "/*") != 0) return;
-            const size_t close = content.find("*/", i + 2);
-            if (close == std::string_view::npos) throw ReadError(truncated);
-            i = close + 2;
+            skip_comment();
         }
     };
     for (;;) {
@@ -142,9 +146,7 @@ void check_complete(std::string_view content) {
                 if (close == std::string_view::npos) throw ReadError(truncated);
                 i = close + 1;
             } else if (c == '/' && content.compare(i, 2, "/*") == 0) {
-                const size_t close = content.find("*/", i + 2);
-                if (close == std::string_view::npos) throw ReadError(truncated);
-                i = close + 2;
+                skip_comment();
             } else {
                 ++i;
             }
