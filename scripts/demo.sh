@@ -152,13 +152,15 @@ take_screenshot() {
 
 # The element the viewer selects and the one the monitor asks for: the first wall and the first
 # door or window of the model (any two elements with a GUID when it has neither).
+# The viewer's own one-line reason for a failure, from what it wrote.
+viewer_reason() { grep -m1 '^bimvision_substitute:' "$out/viewer.out" | tr -d '\r'; }
 # A model that does not read is left to the viewer, which says what is wrong with it.
 viewer_says() {
   local status=0
   run "$stage/viewer/bimvision_substitute.exe" --model "$(win "$model")" --script quit \
       >"$out/viewer.out" 2>&1 || status=$?
   [ "$status" != 0 ] || return 1
-  grep -m1 '^bimvision_substitute:' "$out/viewer.out" | tr -d '\r' || echo "the viewer ended with status $status"
+  viewer_reason || echo "the viewer ended with status $status"
 }
 picked=$(python3 - "$model" <<'EOF'
 import json, sys
@@ -222,7 +224,7 @@ run "$stage/peer/KESTRO_monitor.exe" --close-monitors >/dev/null 2>&1 || true
 wait "$monitor_pid" || true
 monitor_pid=
 if [ "$viewer_status" != 0 ]; then
-  reason=$(grep -m1 '^bimvision_substitute:' "$out/viewer.out" | tr -d '\r' || true)
+  reason=$(viewer_reason || true)
   die "the viewer ended with status $viewer_status: ${reason:-see $out/viewer.out}"
 fi
 grep -q '"event":"records"' "$out/monitor.jsonl" ||
