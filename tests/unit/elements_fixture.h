@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/plugin.h"
 #include "fake_host.h"
-#include "shell/plugin.h"
 
 namespace elements_test {
 

@@ -1,7 +1,7 @@
 // Reads the identity and properties of the objects a request concerns into the element lists.
 #pragma once
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 

@@ -2,11 +2,11 @@
 
 #include <new>
 
+#include "core/fp_guard.h"
 #include "elements/collector.h"
 #include "elements/element_record.h"
 #include "peer/diagnostics.h"
 #include "peer/discovery.h"
-#include "shell/fp_guard.h"
 
 namespace kb {
 

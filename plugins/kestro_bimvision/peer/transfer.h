@@ -1,7 +1,7 @@
 // Outbound transfer: the three triggers and the window-enumeration callback.
 #pragma once
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 

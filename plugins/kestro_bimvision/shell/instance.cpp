@@ -1,8 +1,8 @@
 #include "shell/instance.h"
 
+#include "core/fp_guard.h"
 #include "peer/inbound.h"
 #include "peer/transfer.h"
-#include "shell/fp_guard.h"
 #include "shell/setup.h"
 
 namespace kb {

@@ -1,7 +1,11 @@
 // The library's entry point and the process-wide objects of the module.
+//
+// This is the composition root: it makes the Win32 platform and the plugin instance and hands them
+// to the shell. So it is the one file under platform/ that includes from the rooms above it
+// (core/ for the floating-point guard, shell/ for the instance); nothing else points up.
 #include <new>
 
-#include "shell/fp_guard.h"
+#include "core/fp_guard.h"
 #include "shell/instance.h"
 #include "unwind_tables.h"
 #include "win32_platform.h"

@@ -1,4 +1,5 @@
-// The plugin's process-wide state and the objects that live from load to unload.
+// The foundation of the plugin: the state that outlives a call, the request codes and the element
+// lists of a transfer. elements/, peer/ and shell/ build on it; it knows only the platform seam.
 #pragma once
 
 #include <cstdint>
