@@ -11,17 +11,17 @@
 
 namespace kb {
 
-/// Why a transfer happens; written into every element record. Plain numbers, not messages.
+/// Why a transfer happens; handed from the trigger to the collector and the record builder, and
+/// written into every element record. Plain numbers, not messages.
 inline constexpr std::int32_t REQUEST_SELECTION = 0x400;
 inline constexpr std::int32_t REQUEST_DRAG = 0x401;
 inline constexpr std::int32_t REQUEST_UPDATE = 0x402;
 
-/// Zero until the notification that sets each field.
+/// What must outlive a call; zero until the notification that sets each field.
 struct PluginState {
     std::uint32_t plugin_id = 0;
     platform::WindowHandle main_window = nullptr;
     platform::ModuleHandle module_handle = nullptr;
-    std::int32_t request_code = 0;
     bv::ObjectId selected_id = 0;
     platform::WindowProc previous_window_proc = nullptr;
 };
