@@ -40,8 +40,6 @@ struct Plugin {
     PluginState state;
     /// The window whose procedure this plugin replaced, or null when no subclass is in place.
     platform::WindowHandle subclassed_window = nullptr;
-    /// How many calls of the plugin's window procedure are under way (messages nest).
-    int window_proc_depth = 0;
     /// A transfer is under way, from collecting to the return of its send: while it waits in the
     /// send, messages that reach the viewer may fire other triggers, which then send nothing.
     bool transfer_under_way = false;

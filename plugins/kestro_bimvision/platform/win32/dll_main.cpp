@@ -53,9 +53,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         kb::on_process_attach(objects->plugin, instance, resolve_in_executable,
                               GetModuleHandleW(nullptr));
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && objects != nullptr) {
-        // FreeLibrary of a module that never subclassed (or whose subclass is gone): nothing of
-        // it is referenced any more. At process exit nothing needs undoing.
-        if (objects->plugin.subclassed_window == nullptr && objects->plugin.window_proc_depth == 0) {
+        // FreeLibrary of a module that never subclassed: nothing of it is referenced any more.
+        // A module that subclassed was pinned as it did, so it comes here only at process exit
+        // (`reserved` set), where nothing needs undoing.
+        if (objects->plugin.subclassed_window == nullptr) {
             kb::set_active_plugin(nullptr);
             delete objects;
             objects = nullptr;
