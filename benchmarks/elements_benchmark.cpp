@@ -72,7 +72,7 @@ World& model(std::size_t objects) {
 void BM_CollectElements(benchmark::State& state) {
     World& w = model(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        kb::collect_elements(w.plugin, w.lists);
+        kb::collect_elements(w.plugin, w.request, w.lists);
         benchmark::DoNotOptimize(w.lists.propiedad.data());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -80,11 +80,11 @@ void BM_CollectElements(benchmark::State& state) {
 
 void BM_BuildElementRecords(benchmark::State& state) {
     World& w = model(static_cast<std::size_t>(state.range(0)));
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     std::size_t bytes = 0;
     for (auto _ : state) {
         // The builder only reads the lists: one collection serves every iteration.
-        kb::RecordBlock block = kb::build_element_records(w.plugin, w.lists);
+        kb::RecordBlock block = kb::build_element_records(w.plugin, w.request, w.lists);
         if (!block.ok) state.SkipWithError("no record block");
         bytes = block.total;
         benchmark::DoNotOptimize(block.bytes.get());

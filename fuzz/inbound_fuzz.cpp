@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "core/plugin.h"
 #include "fake_host.h"
 #include "peer/inbound.h"
 #include "platform/sim/sim_desktop.h"
 #include "shell/instance.h"
-#include "shell/plugin.h"
 
 namespace {
 

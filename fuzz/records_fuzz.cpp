@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "core/plugin.h"
 #include "elements/element_record.h"
 #include "fake_host.h"
 #include "peer/transfer.h"
 #include "platform/sim/sim_desktop.h"
-#include "shell/plugin.h"
 
 namespace {
 

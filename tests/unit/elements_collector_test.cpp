@@ -28,7 +28,7 @@ kb::ElementLists collect(std::int32_t request, Ids selected) {
     for (auto* l : {&w.lists.guid, &w.lists.texto, &w.lists.entidad,
                     &w.lists.tipo, &w.lists.propiedad})
         *l = {u"old", u"old"};
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     return w.lists;
 }
 
@@ -58,7 +58,7 @@ TEST(CollectChoice, RequestCodeDecidesWhichObjectsAreRead) {
     EXPECT_EQ(update.guid, (Texts{u"G1", u"G2", u"G3"}));
 
     World empty(REQUEST_UPDATE);
-    kb::collect_elements(empty.plugin, empty.lists);
+    kb::collect_elements(empty.plugin, empty.request, empty.lists);
     EXPECT_TRUE(text_lists_empty(empty.lists));
 }
 
@@ -74,7 +74,7 @@ TEST(CollectFilter, LeavesSpatialContainersByExactObjectTypeAndObjectsWithoutGui
     w.host.element(8, u"", u"No guid", u"IfcWall", u"Standard").set(1).text(u"Width", u"3");
     // The last ObjectType decides.
     w.host.element(9, u"G9", u"", u"", u"Standard").set(3).text(u"ObjectType", u"IfcSite");
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     const auto& l = w.lists;
     EXPECT_EQ(l.guid, (Texts{u"", u"", u"", u"", u"G5", u"G6", u"G7", u"", u""}));
     EXPECT_EQ(l.texto, (Texts{u"", u"", u"", u"", u"By entity only", u"No type", u"Other case",
@@ -95,7 +95,7 @@ TEST(CollectIdentity, LastOccurrenceWinsAndNonTextValuesReadAsEmpty) {
     n.set(1).number(u"Name", 3.0).null_text(u"IfcEntity").number(u"ObjectType", 0.0, 7);
     w.host.element(3, u"").set(0).null_text(u"Guid");
     w.host.element(4, u"").set(0).number(u"Guid", 123.0);
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     const auto& l = w.lists;
     EXPECT_EQ(l.guid, (Texts{u"final-guid", u"GN", u"", u""}));
     EXPECT_EQ(l.texto, (Texts{u"set 2 name", u"", u"", u""}));
@@ -110,7 +110,7 @@ TEST(CollectGatheredText, JoinsNameAndValueWithHashesFromSetOneOnInOrder) {
     o.set(0).text(u"Width", u"ignored in set 0").number(u"Depth", 9.0);
     o.set(1).number(u"Width", 0.3).text(u"Material", u"Concrete").null_name();
     o.set(2).text(u"Width", u"wide").text(u"Note#1", u"a#b").text(u"Empty", u"");
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     EXPECT_EQ(w.lists.propiedad,
               Texts{u"#Width#0.300000#Material#Concrete#Width#wide#Note#1#a#b#Empty#"});
 }
@@ -124,7 +124,7 @@ TEST(CollectGatheredText, FormatsNumbersLikePercentFCutAt99Characters) {
         .number(u"C", 1e100)
         .number(u"D", 4.0, -1)  // any non-zero type is a number
         .null_text(u"E");       // text type with null pointer: the 8 zero bytes as a double
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     const std::u16string c = kb::format_fixed(1e100).substr(0, 99);
     EXPECT_EQ(w.lists.propiedad,
               Texts{u"#A#2.500000#B#-0.250000#C#" + c + u"#D#4.000000#E#0.000000"});
@@ -134,7 +134,7 @@ TEST(CollectHostCalls, CountThenFillForObjectsSetsAndProperties) {
     World w(REQUEST_UPDATE);
     w.host.log_queries = true;
     w.host.element(0x100000002ull, u"G").set(2).text(u"P", u"v");  // set 1 stays empty
-    kb::collect_elements(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
     std::vector<std::pair<std::string, std::vector<std::uint64_t>>> seen;
     for (const auto& c : w.host.calls_named(
              {"get_selected", "get_all_objects", "get_property_sets", "get_properties"}))
@@ -158,7 +158,7 @@ TEST(CollectHostCalls, CountThenFillForObjectsSetsAndProperties) {
     v.host.missing = {"get_properties"};  // found nothing, said nothing
     v.host.install();
     v.host.log_queries = true;
-    kb::collect_elements(v.plugin, v.lists);
+    kb::collect_elements(v.plugin, v.request, v.lists);
     const auto fill = v.host.calls_named({"get_selected", "get_all_objects"});
     ASSERT_EQ(fill.size(), 2u);
     EXPECT_EQ(fill[1].name, "get_selected");

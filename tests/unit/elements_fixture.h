@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/plugin.h"
 #include "fake_host.h"
-#include "shell/plugin.h"
 
 namespace elements_test {
 
@@ -55,13 +55,14 @@ struct IdleModules : platform::ModuleSystem {
     void debug_output(const char16_t*) override {}
 };
 
-/// The fake viewer, installed, and a plugin instance with a plugin id.
+/// The fake viewer, installed, a plugin instance with a plugin id, and the request code of the
+/// transfer the tests collect and build for.
 struct World {
-    explicit World(std::int32_t request = kb::REQUEST_UPDATE) {
+    explicit World(std::int32_t request_code = kb::REQUEST_UPDATE) : request(request_code) {
         plugin.state.plugin_id = 42;
-        plugin.state.request_code = request;
         host.install();
     }
+    std::int32_t request;
     IdleProcesses processes;
     IdleWindows windows;
     IdleModules modules;

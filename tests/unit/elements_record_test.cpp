@@ -26,8 +26,8 @@ Bytes record_bytes(const kb::RecordBlock& block, std::size_t r) {
 
 // Collects for `w`'s request code, builds, and checks the block's count and total.
 kb::RecordBlock build(World& w, std::uint32_t expected_count) {
-    kb::collect_elements(w.plugin, w.lists);
-    kb::RecordBlock block = kb::build_element_records(w.plugin, w.lists);
+    kb::collect_elements(w.plugin, w.request, w.lists);
+    kb::RecordBlock block = kb::build_element_records(w.plugin, w.request, w.lists);
     EXPECT_TRUE(block.ok);
     EXPECT_EQ(block.count, expected_count);
     EXPECT_EQ(block.total, expected_count * 12336u);
@@ -246,7 +246,7 @@ TEST(RecordBlockLimits, TooManyRecordsForA32BitTotalBuildNothing) {
     w.lists.ids.assign(n, 1);
     w.lists.guid.assign(n, u"g");
     w.lists.propiedad.assign(n, u"#P#v");
-    const kb::RecordBlock block = kb::build_element_records(w.plugin, w.lists);
+    const kb::RecordBlock block = kb::build_element_records(w.plugin, w.request, w.lists);
     EXPECT_FALSE(block.ok);
     EXPECT_EQ(block.count, 0u);
     EXPECT_EQ(block.total, 0u);

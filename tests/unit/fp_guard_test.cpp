@@ -8,12 +8,12 @@
 #include <limits>
 #include <vector>
 
+#include "core/fp_guard.h"
 #include "elements/element_record.h"
 #include "elements/text.h"
 #include "fp_control.h"
 #include "peer_fixture.h"
 #include "shell/entry_points.h"
-#include "shell/fp_guard.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 

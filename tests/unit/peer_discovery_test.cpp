@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "core/plugin.h"
 #include "peer/discovery.h"
 #include "platform/sim/sim_desktop.h"
-#include "shell/plugin.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "core/plugin.h"
 #include "elements/element_record.h"
 #include "fake_host.h"
 #include "platform/sim/sim_desktop.h"
 #include "shell/instance.h"
-#include "shell/plugin.h"
 
 namespace peer_test {
 

@@ -79,9 +79,8 @@ void clear_text_lists(ElementLists& lists) {
     lists.propiedad.clear();
 }
 
-void collect(const Plugin& plugin, ElementLists& lists) {
+void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists) {
     const std::uint32_t plugin_id = plugin.state.plugin_id;
-    const std::int32_t request = plugin.state.request_code;
 
     clear_text_lists(lists);
 
@@ -145,9 +144,9 @@ void collect(const Plugin& plugin, ElementLists& lists) {
 
 }  // namespace
 
-void collect_elements(const Plugin& plugin, ElementLists& lists) {
+void collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists) {
     try {
-        collect(plugin, lists);
+        collect(plugin, request_code, lists);
     } catch (...) {
         // Out of memory while filling the lists: leave nothing to send rather than half a model,
         // and let the transfer know, so an update is not taken for an empty model.

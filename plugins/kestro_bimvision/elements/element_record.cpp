@@ -60,10 +60,9 @@ void write_propiedad(std::u16string_view gathered, std::u16string_view suffix, c
     std::memset(field + n, 0, width - n);
 }
 
-RecordBlock build(const Plugin& plugin, const ElementLists& lists) {
+RecordBlock build(const Plugin& plugin, std::int32_t codigo, const ElementLists& lists) {
     RecordBlock block;
     const std::uint32_t plugin_id = plugin.state.plugin_id;
-    const std::int32_t codigo = plugin.state.request_code;
 
     const std::u16string ficheros = loaded_file_names(plugin_id);
     char ficheros_field[sizeof(ElementRecord::ficheros)];
@@ -129,9 +128,10 @@ RecordBlock build(const Plugin& plugin, const ElementLists& lists) {
 
 }  // namespace
 
-RecordBlock build_element_records(const Plugin& plugin, const ElementLists& lists) {
+RecordBlock build_element_records(const Plugin& plugin, std::int32_t request_code,
+                                  const ElementLists& lists) {
     try {
-        return build(plugin, lists);
+        return build(plugin, request_code, lists);
     } catch (...) {
         // Memory for the file names or the volume and area text ran out before any record was
         // written: nothing is built and nothing may be sent.

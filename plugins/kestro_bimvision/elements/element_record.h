@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 
@@ -50,8 +50,10 @@ struct RecordBlock {
     bool ok = true;
 };
 
-/// Packs every element list entry with a non-empty GUID into a record; the propiedad field is the
-/// entry followed by the "#VOLUMEN#..#AREA#.." text. The lists are only read.
-RecordBlock build_element_records(const Plugin& plugin, const ElementLists& lists);
+/// Packs every element list entry with a non-empty GUID into a record whose codigo is the
+/// transfer's `request_code`; the propiedad field is the entry followed by the
+/// "#VOLUMEN#..#AREA#.." text. The lists are only read.
+RecordBlock build_element_records(const Plugin& plugin, std::int32_t request_code,
+                                  const ElementLists& lists);
 
 }  // namespace kb

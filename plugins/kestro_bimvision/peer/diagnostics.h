@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 

@@ -1,7 +1,7 @@
 // Finds the running KESTRO program by the token "KESTRO" in its process image path.
 #pragma once
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 

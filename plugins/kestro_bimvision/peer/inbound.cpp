@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "core/fp_guard.h"
 #include "elements/text.h"
 #include "host_table.h"
 #include "peer/diagnostics.h"
-#include "shell/fp_guard.h"
 
 namespace kb {
 

@@ -2,11 +2,11 @@
 
 #include <new>
 
+#include "core/fp_guard.h"
 #include "elements/collector.h"
 #include "elements/element_record.h"
 #include "peer/diagnostics.h"
 #include "peer/discovery.h"
-#include "shell/fp_guard.h"
 
 namespace kb {
 
@@ -25,6 +25,7 @@ constexpr std::uint32_t plain_message_box = 0;  // one OK button, no icon
 /// What the window enumeration hands back to the visitor with every window.
 struct TransferContext {
     Plugin* plugin;
+    std::int32_t request_code;
     platform::ProcessId peer;
     bool reached = false;  // the peer's window was found
 };
@@ -49,7 +50,8 @@ bool visit_window(platform::WindowHandle window, std::uintptr_t context) noexcep
     FloatingPointGuard fp;
     auto* transfer = reinterpret_cast<TransferContext*>(context);
     try {
-        const bool go_on = transfer_to_peer_window(*transfer->plugin, window, transfer->peer);
+        const bool go_on = transfer_to_peer_window(*transfer->plugin, transfer->request_code,
+                                                   window, transfer->peer);
         if (!go_on) transfer->reached = true;
         return go_on;
     } catch (...) {
@@ -66,7 +68,7 @@ void tell_user(Plugin& plugin, const char16_t* text) {
 void run_transfer(Plugin& plugin, std::int32_t request_code, bool from_button) {
     if (plugin.transfer_under_way) {
         // Reached from inside a send (a message that came in while it waits): the transfer under
-        // way keeps its request code and its peer, and this trigger sends nothing.
+        // way goes on with its own request code and peer, and this trigger sends nothing.
         Diagnostic(plugin).text(u"transfer skipped: trigger ").text(trigger_name(request_code))
             .text(u", another transfer is under way");
         return;
@@ -76,8 +78,7 @@ void run_transfer(Plugin& plugin, std::int32_t request_code, bool from_button) {
         if (from_button) tell_user(plugin, no_peer_text);
         return;
     }
-    plugin.state.request_code = request_code;
-    TransferContext context{&plugin, peer};
+    TransferContext context{&plugin, request_code, peer};
     plugin.platform.windows.enum_windows(&visit_window,
                                          reinterpret_cast<std::uintptr_t>(&context));
     if (!context.reached)
@@ -93,11 +94,10 @@ void handle_selection_change(Plugin& plugin) { run_transfer(plugin, REQUEST_SELE
 
 void handle_drag_enter(Plugin& plugin) { run_transfer(plugin, REQUEST_DRAG, false); }
 
-bool transfer_to_peer_window(Plugin& plugin, platform::WindowHandle window,
-                             platform::ProcessId peer) {
+bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
+                             platform::WindowHandle window, platform::ProcessId peer) {
     if (plugin.platform.windows.window_process_id(window) != peer) return true;
 
-    const std::int32_t request_code = plugin.state.request_code;
     const bool update = request_code == REQUEST_UPDATE;
     bool built = true;
     bool attempted = false;
@@ -112,9 +112,9 @@ bool transfer_to_peer_window(Plugin& plugin, platform::WindowHandle window,
         ElementLists lists;
         RecordBlock block;
         try {
-            collect_elements(plugin, lists);
+            collect_elements(plugin, request_code, lists);
             entries = lists.guid.size();
-            if (update || entries != 0) block = build_element_records(plugin, lists);
+            if (update || entries != 0) block = build_element_records(plugin, request_code, lists);
         } catch (...) {
             // Memory ran out, or the host reported more objects or properties than can be held.
             block = RecordBlock{};

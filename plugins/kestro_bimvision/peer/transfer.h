@@ -1,7 +1,9 @@
 // Outbound transfer: the three triggers and the window-enumeration callback.
 #pragma once
 
-#include "shell/plugin.h"
+#include <cstdint>
+
+#include "core/plugin.h"
 
 namespace kb {
 
@@ -12,9 +14,9 @@ void handle_selection_change(Plugin& plugin);
 /// The work of on_drag_enter (REQUEST_DRAG); silent when KESTRO does not run.
 void handle_drag_enter(Plugin& plugin);
 
-/// Called for each top-level window; at the peer's first window collects, builds and sends.
-/// Returns true to go on with the next window, false to stop.
-bool transfer_to_peer_window(Plugin& plugin, platform::WindowHandle window,
-                             platform::ProcessId peer);
+/// Called for each top-level window; at the peer's first window collects and builds the records
+/// for `request_code` and sends them. Returns true to go on with the next window, false to stop.
+bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
+                             platform::WindowHandle window, platform::ProcessId peer);
 
 }  // namespace kb

@@ -3,8 +3,8 @@
 // floating-point state and hands the host's back on return, even when it does nothing else.
 #include <cstdint>
 
+#include "core/fp_guard.h"
 #include "peer/transfer.h"
-#include "shell/fp_guard.h"
 #include "shell/entry_points.h"
 #include "shell/instance.h"
 #include "shell/setup.h"

@@ -1,8 +1,8 @@
 #include "shell/instance.h"
 
+#include "core/fp_guard.h"
 #include "peer/inbound.h"
 #include "peer/transfer.h"
-#include "shell/fp_guard.h"
 #include "shell/setup.h"
 
 namespace kb {
@@ -39,14 +39,8 @@ platform::MessageResult KB_STDCALL window_proc_trampoline(platform::WindowHandle
     // the host's own procedure must run under the host's own settings. plugin_window_proc guards
     // the plugin's part of the work only.
     if (active == nullptr) return 0;
-    Plugin& plugin = *active;
-    struct Nesting {
-        Plugin& plugin;
-        explicit Nesting(Plugin& p) : plugin(p) { ++plugin.window_proc_depth; }
-        ~Nesting() { --plugin.window_proc_depth; }
-    } nesting(plugin);
     try {
-        return plugin_window_proc(plugin, window, message, wparam, lparam);
+        return plugin_window_proc(*active, window, message, wparam, lparam);
     } catch (...) {
         // plugin_window_proc keeps a failed GUID search to itself and always passes the message
         // on; anything arriving here came from the procedures below, so it is not sent again.

@@ -1,8 +1,8 @@
 // The plugin instance the exported entry points and the host's handlers act on.
 #pragma once
 
+#include "core/plugin.h"
 #include "host_table.h"
-#include "shell/plugin.h"
 
 namespace kb {
 

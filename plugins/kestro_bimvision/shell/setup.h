@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "shell/plugin.h"
+#include "core/plugin.h"
 
 namespace kb {
 

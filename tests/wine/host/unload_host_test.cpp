@@ -1,6 +1,7 @@
 // FreeLibrary of the real module by a stand-in viewer: a module that never subclassed goes away;
 // once it has subclassed the main window it stays loaded, with or without another subclass chained
-// above it, and the window keeps working.
+// above it, and even when the viewer frees it from inside a message that came through the plugin's
+// procedure; the window keeps working.
 #include <gtest/gtest.h>
 
 #include "plugin_module.h"
@@ -25,6 +26,22 @@ int chained_calls = 0;
 LRESULT CALLBACK chained_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     ++chained_calls;
     return CallWindowProcW(below_chained, window, message, wparam, lparam);
+}
+
+/// The viewer's own procedure, below the plugin's: on unload_message it unloads the plugin and
+/// frees the module, as a viewer may from a menu command. The message came through the plugin's
+/// procedure, which is still on the stack and is returned to afterwards.
+constexpr UINT unload_message = WM_APP + 40;
+constexpr LRESULT unloaded_answer = 0x0DD;
+const kbtest::PluginModule* unloading = nullptr;
+LRESULT CALLBACK unloading_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == unload_message && unloading != nullptr) {
+        call_stdcall(unloading->on_plugin_unload, {});
+        FreeLibrary(unloading->module);
+        unloading = nullptr;
+        return unloaded_answer;
+    }
+    return kbtest::test_window_proc(window, message, wparam, lparam);
 }
 
 class Unload : public ::testing::Test {
@@ -52,6 +69,20 @@ TEST_F(Unload, AModuleThatNeverSubclassedIsUnloaded) {
     ASSERT_TRUE(plugin.complete());
     EXPECT_TRUE(FreeLibrary(plugin.module));
     EXPECT_EQ(GetModuleHandleW(module_name), nullptr);
+}
+
+// Second: the first case that subclasses, so nothing has pinned the module before it.
+TEST_F(Unload, FreeLibraryFromInsideAMessageThroughThePluginReturnsThroughItSafely) {
+    kbtest::PluginModule plugin = kbtest::load_plugin_module();
+    ASSERT_TRUE(plugin.complete());
+    SetWindowLongW(window, GWL_WNDPROC, reinterpret_cast<LONG>(&unloading_proc));
+    call_stdcall(plugin.on_plugin_load, {plugin_id, 0, word(window)});
+    ASSERT_TRUE(plugin.contains(reinterpret_cast<std::uintptr_t>(proc_of(window))));
+    unloading = &plugin;
+    EXPECT_EQ(SendMessageW(window, unload_message, 0, 0), unloaded_answer);
+    EXPECT_EQ(proc_of(window), &unloading_proc) << "the viewer's procedure is back";
+    EXPECT_NE(GetModuleHandleW(module_name), nullptr) << "pinned when the subclass went in";
+    EXPECT_TRUE(window_answers());
 }
 
 TEST_F(Unload, AfterUnloadAndFreeLibraryTheModuleStaysAndTheWindowHasItsOwnProcedure) {

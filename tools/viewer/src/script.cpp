@@ -1,5 +1,6 @@
 #include "script.h"
 
+#include "model.h"
 #include "text.h"
 
 namespace bvs {
@@ -165,6 +166,19 @@ Parsed<std::vector<Action>> parse_script(std::u16string_view script) {
         r.value.push_back(std::move(a));
     }
     return r;
+}
+
+std::size_t find_select_item(const Model& model, std::u16string_view item) {
+    if (item.size() > 1 && item[0] == u'#') {
+        std::uint64_t id = 0;
+        bool digits = true;
+        for (std::size_t k = 1; k < item.size(); ++k) {
+            digits &= item[k] >= u'0' && item[k] <= u'9';
+            id = id * 10 + static_cast<std::uint64_t>(item[k] - u'0');
+        }
+        return digits ? model.index_of(id) : Model::npos;
+    }
+    return model.index_of_guid(item);
 }
 
 bool is_png_path(std::u16string_view path) {

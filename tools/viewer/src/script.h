@@ -24,6 +24,8 @@
 
 namespace bvs {
 
+class Model;
+
 struct Options {
     std::u16string model;
     std::u16string plugin;
@@ -73,6 +75,10 @@ Parsed<Options> parse_command_line(const std::vector<std::u16string>& args);
 
 /// The actions of a script; an unknown action or a bad number refuses the whole script.
 Parsed<std::vector<Action>> parse_script(std::u16string_view script);
+
+/// The object a `select` item names: "#" and decimal digits for an object id, anything else for
+/// a GUID. Model::npos when the model has no such object (or the digits are not all digits).
+std::size_t find_select_item(const Model& model, std::u16string_view item);
 
 /// True when `path` ends in ".png" in any letter case.
 bool is_png_path(std::u16string_view path);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "model.h"
 #include "script.h"
 
 namespace bvs {
@@ -85,6 +86,26 @@ TEST(Script, ScreenshotFormatFollowsTheExtension) {
     EXPECT_TRUE(is_png_path(u"C:\\x\\shot.png"));
     EXPECT_FALSE(is_png_path(u"a.bmp"));
     EXPECT_FALSE(is_png_path(u"png"));
+}
+
+TEST(Script, SelectItemsNameAnObjectByIdOrByGuid) {
+    auto object = [](const char* id, const char* guid) {
+        return std::string(R"({"id": )") + id + R"(, "property_sets": [{"name": "A",)" +
+               R"( "properties": [{"name": "Guid", "value": ")" + guid + R"("}]}]})";
+    };
+    ModelLoadResult r = Model::parse(
+        R"({"format": "kestro-bimvision-snapshot", "version": 1, "files": [], "objects": [)" +
+        object("12", "12x") + "," + object("4294967303", "#") + "," + object("5", "#12") + "]}");
+    ASSERT_TRUE(r.model) << r.error;
+    const Model& m = *r.model;
+    EXPECT_EQ(find_select_item(m, u"#4294967303"), 1u);  // ids above 32 bits
+    EXPECT_EQ(find_select_item(m, u"#12"), 0u);          // "#" and digits is an id, never a GUID
+    EXPECT_EQ(find_select_item(m, u"#005"), 2u);
+    EXPECT_EQ(find_select_item(m, u"12x"), 0u);          // anything else is a GUID
+    EXPECT_EQ(find_select_item(m, u"#"), 1u);            // "#" alone too
+    EXPECT_EQ(find_select_item(m, u"#12x"), Model::npos);  // not all digits: no object
+    EXPECT_EQ(find_select_item(m, u"#7"), Model::npos);
+    EXPECT_EQ(find_select_item(m, u"G404"), Model::npos);
 }
 
 }  // namespace

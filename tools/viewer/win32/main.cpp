@@ -6,14 +6,8 @@
 
 #include <cstdio>
 
+#include "file_io.h"
 #include "text.h"
-
-namespace bvs {
-bool read_whole_file(const std::u16string& path, std::string& out);
-std::shared_ptr<const Model> load_model_file(const std::u16string& path, std::string& error);
-void write_stderr(const std::string& text);
-void write_stdout(const std::string& text);
-}  // namespace bvs
 
 namespace {
 

@@ -1,5 +1,13 @@
 // The substitute viewer's window side: main window, ribbon strip, object list and plan view,
-// the loaded plugin and the script runner.
+// the loaded plugin and the script runner. One class; its parts live in one file each:
+//   viewer_app.cpp     life and death: start-up, the message loop, errors, the end
+//   main_window.cpp    window classes, layout, the window procedures, WM_COPYDATA
+//   ribbon.cpp         the plugin's buttons, their icons and tooltips, the status text
+//   object_list.cpp    the object list and the selection it shares with the host
+//   plan_view.cpp      the plan view (its drawing is worked out in src/plan_layout)
+//   plugin_loader.cpp  loading the plugin, its entry points, unloading it
+//   script_steps.cpp   the scripted actions, their waits and time-outs, dialogs
+//   screenshot.cpp     the window saved as an image file
 #pragma once
 
 #ifndef NOMINMAX
@@ -12,16 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "copydata_log.h"
 #include "event_log.h"
 #include "host_api.h"
 #include "model.h"
 #include "script.h"
 
 namespace bvs {
-
-/// What the main window procedure returns for WM_COPYDATA ("KB"), so that a sender can tell the
-/// viewer's own answer from anything else.
-inline constexpr LRESULT copydata_result = 0x4B42;
 
 /// The plugin id handed to on_plugin_load and expected as the first argument of every host call.
 inline constexpr std::uint32_t plugin_id = 17;
@@ -70,18 +75,28 @@ private:
     LRESULT on_ribbon(HWND, UINT, WPARAM, LPARAM);
     LRESULT on_view(HWND, UINT, WPARAM, LPARAM);
 
+    // main window
     bool create_windows(HINSTANCE instance);
     void layout();
+    LRESULT on_copydata(WPARAM wparam, const COPYDATASTRUCT* cds);
+
+    // plugin
     bool load_plugin();
+    void unload_plugin();
+    void drag_enter(const char* source);
+
+    // object list
+    void set_up_list();
     void install_model(std::shared_ptr<const Model> model);
     void refresh_list();
     void sync_list_from_host();
     void read_list_selection();
+    LRESULT on_list_notify(const NMHDR& header, LPARAM lparam);
+
+    // ribbon and plan view
     void update_status();
     void draw_ribbon_button(const DRAWITEMSTRUCT& item);
     void paint_view(HDC dc, const RECT& area);
-    LRESULT on_copydata(WPARAM wparam, const COPYDATASTRUCT* cds);
-    void drag_enter(const char* source);
 
     // script
     void post_next_step();
@@ -93,6 +108,8 @@ private:
     bool do_select(const Action& a);
     bool do_screenshot(const std::u16string& path);
     void finish(int code);
+
+    static ViewerApp* running_;  // the viewer whose windows the window procedures serve
 
     Options options_;
     std::vector<Action> script_;

@@ -1,7 +1,11 @@
 // The library's entry point and the process-wide objects of the module.
+//
+// This is the composition root: it makes the Win32 platform and the plugin instance and hands them
+// to the shell. So it is the one file under platform/ that includes from the rooms above it
+// (core/ for the floating-point guard, shell/ for the instance); nothing else points up.
 #include <new>
 
-#include "shell/fp_guard.h"
+#include "core/fp_guard.h"
 #include "shell/instance.h"
 #include "unwind_tables.h"
 #include "win32_platform.h"
@@ -49,9 +53,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         kb::on_process_attach(objects->plugin, instance, resolve_in_executable,
                               GetModuleHandleW(nullptr));
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && objects != nullptr) {
-        // FreeLibrary of a module that never subclassed (or whose subclass is gone): nothing of
-        // it is referenced any more. At process exit nothing needs undoing.
-        if (objects->plugin.subclassed_window == nullptr && objects->plugin.window_proc_depth == 0) {
+        // FreeLibrary of a module that never subclassed: nothing of it is referenced any more.
+        // A module that subclassed was pinned as it did, so it comes here only at process exit
+        // (`reserved` set), where nothing needs undoing.
+        if (objects->plugin.subclassed_window == nullptr) {
             kb::set_active_plugin(nullptr);
             delete objects;
             objects = nullptr;

@@ -1,4 +1,5 @@
-// The plugin's process-wide state and the objects that live from load to unload.
+// The foundation of the plugin: the state that outlives a call, the request codes and the element
+// lists of a transfer. elements/, peer/ and shell/ build on it; it knows only the platform seam.
 #pragma once
 
 #include <cstdint>
@@ -10,17 +11,17 @@
 
 namespace kb {
 
-/// Why a transfer happens; written into every element record. Plain numbers, not messages.
+/// Why a transfer happens; handed from the trigger to the collector and the record builder, and
+/// written into every element record. Plain numbers, not messages.
 inline constexpr std::int32_t REQUEST_SELECTION = 0x400;
 inline constexpr std::int32_t REQUEST_DRAG = 0x401;
 inline constexpr std::int32_t REQUEST_UPDATE = 0x402;
 
-/// Zero until the notification that sets each field.
+/// What must outlive a call; zero until the notification that sets each field.
 struct PluginState {
     std::uint32_t plugin_id = 0;
     platform::WindowHandle main_window = nullptr;
     platform::ModuleHandle module_handle = nullptr;
-    std::int32_t request_code = 0;
     bv::ObjectId selected_id = 0;
     platform::WindowProc previous_window_proc = nullptr;
 };
@@ -39,8 +40,6 @@ struct Plugin {
     PluginState state;
     /// The window whose procedure this plugin replaced, or null when no subclass is in place.
     platform::WindowHandle subclassed_window = nullptr;
-    /// How many calls of the plugin's window procedure are under way (messages nest).
-    int window_proc_depth = 0;
     /// A transfer is under way, from collecting to the return of its send: while it waits in the
     /// send, messages that reach the viewer may fire other triggers, which then send nothing.
     bool transfer_under_way = false;
