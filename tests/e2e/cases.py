@@ -9,11 +9,12 @@ set; otherwise the given prefix and a private Xvfb) and checks what the two prog
 import argparse
 import json
 import os
+import struct
 import sys
 
 import expected
 from harness import (calls, calls_per_request, check, final_selection, main_window, of,
-                     record_messages, run_case, the_only_message)
+                     record_messages, run_case, the_only_message, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEMO_MODEL = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'models', 'demo_building.json')
@@ -61,15 +62,41 @@ def assert_records(message, want):
     check(message['cbData'] == 12336 * len(want), 'cbData %s for %d records' % (message['cbData'], len(want)))
 
 
+def bmp_shades(path):
+    """The share of dark and of light pixels in a 24-bit BMP file."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    check(data[:2] == b'BM', '%s is not a BMP file' % path)
+    offset, = struct.unpack_from('<I', data, 10)
+    width, height, _, bits = struct.unpack_from('<iiHH', data, 18)
+    check(bits == 24 and width > 0 and height != 0, 'BMP %dx%d, %d bits' % (width, height, bits))
+    stride = (width * 3 + 3) & ~3
+    dark = light = 0
+    for y in range(abs(height)):
+        row = data[offset + y * stride: offset + y * stride + width * 3]
+        for x in range(0, len(row), 3):
+            level = row[x] + row[x + 1] + row[x + 2]
+            dark += level < 3 * 96
+            light += level > 3 * 200
+    total = width * abs(height)
+    return dark / total, light / total
+
+
 # ---- cases ---------------------------------------------------------------------------------
 
 def button_click_sends_every_element_of_the_model(d):
     demo = load_demo()
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    shot = d.path('monitor.bmp')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000', '--screenshot', windows_path(shot))
     viewer = d.run_viewer(DEMO_MODEL, 'click; quit')
     events = d.end_monitor(monitor)
     message = the_only_message(events)
     assert_records(message, expected.records(demo, expected.REQUEST_UPDATE))
+    # The monitor's picture of its list: text on a light background (it was all black once).
+    check(of(events, 'screenshot') and of(events, 'screenshot')[0]['ok'], 'no screenshot: %s' % of(events, 'screenshot'))
+    dark, light = bmp_shades(shot)
+    check(light > 0.5 and 0.01 < dark < 0.3, 'the screenshot is not a list on a light background: '
+          '%.3f dark, %.3f light' % (dark, light))
     check(message['wParam'] == main_window(viewer), 'wParam is not the viewer main window')
     # The button carries the icon from the folder beside the module.
     images = calls(viewer, ('set_button_image',))

@@ -24,7 +24,7 @@ struct Column {
 };
 inline constexpr Column columns[] = {
     {L"Mensaje", 60}, {L"GUID", 170}, {L"Nombre", 170},      {L"Entidad", 120}, {L"Tipo", 120},
-    {L"Ficheros", 110}, {L"dx", 55},  {L"dy", 55},           {L"dz", 55},       {L"C\u00F3digo", 50},
+    {L"Ficheros", 110}, {L"dx", 55},  {L"dy", 55},           {L"dz", 55},       {L"C\u00F3digo", 60},
     {L"Volumen", 80},  {L"\u00C1rea", 80}, {L"Propiedades", 400}};
 inline constexpr int column_count = static_cast<int>(sizeof columns / sizeof columns[0]);
 

@@ -1,25 +1,51 @@
 #include "screenshot.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace monitor {
 
-/// Saves what the screen shows of the window's client area, after raising it above the others.
+namespace {
+
+bool write_bmp(const std::wstring& path, const BITMAPINFOHEADER& info, const std::vector<unsigned char>& pixels) {
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    std::FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
+    bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
+              std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+/// Copies the window's client area, children included, from the window's own device context,
+/// after moving the window onto the screen and above the others: what lies off the screen or
+/// under another window is never painted. (Copying from the whole screen's context gave an
+/// all-black picture under Wine and Xvfb; PrintWindow there paints the background without the
+/// list and the status line.)
 bool save_window_bmp(HWND hwnd, const std::wstring& path) {
-    SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
-    // The client area: without a window manager the frame is not on the screen.
+    RECT frame;
+    if (!GetWindowRect(hwnd, &frame)) return false;
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int right = left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int bottom = top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    const int x = std::max(left, std::min<int>(frame.left, right - (frame.right - frame.left)));
+    const int y = std::max(top, std::min<int>(frame.top, bottom - (frame.bottom - frame.top)));
+    SetWindowPos(hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
     RECT rect;
     if (!GetClientRect(hwnd, &rect)) return false;
-    MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&rect), 2);
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HDC window = GetDC(hwnd);
+    HDC memory = CreateCompatibleDC(window);
+    HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    bool painted = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY) != 0;
     SelectObject(memory, old);
     BITMAPINFOHEADER info{};
     info.biSize = sizeof info;
@@ -34,17 +60,8 @@ bool save_window_bmp(HWND hwnd, const std::wstring& path) {
                           DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (lines != height) return false;
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    std::FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return false;
-    bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
-              std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
-    return std::fclose(f) == 0 && ok;
+    ReleaseDC(hwnd, window);
+    return painted && lines == height && write_bmp(path, info, pixels);
 }
 
 }  // namespace monitor
