@@ -37,7 +37,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         }
         ParseError error;
         if (!parse_options(args, app.options, error)) {
-            show_error("KESTRO_monitor: " + describe(error) + "\n" + usage);
+            show_error("KESTRO_monitor: " + describe(error) + "\n", usage);
             return exit_usage;
         }
         if (!app.options.out.empty()) {

@@ -10,17 +10,27 @@ namespace {
 
 enum class Sink { stdio, console, message_box };
 
-// Where the text goes, decided once per stream. A standard handle redirected to a file or a pipe
-// wins; then the console of the parent process (cmd.exe does not wait for a window program, so
-// the text comes after its prompt); then a character device that is not a console (a terminal
-// under Wine); then a message box.
+// The console this process writes to, or INVALID_HANDLE_VALUE: the parent's, attached on first
+// use (Windows gives a window program none; Wine hands it the parent's console already).
+HANDLE console_output() {
+    static HANDLE out = [] {
+        AttachConsole(ATTACH_PARENT_PROCESS);
+        return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    }();
+    return out;
+}
+
+// Where the text goes, decided per stream. A standard handle redirected to a file or a pipe wins;
+// then the console of the parent process (cmd.exe does not wait for a window program, so the
+// text comes after its prompt); then a character device that is not a console (a terminal under
+// Wine); then a message box.
 Sink sink_for(DWORD which) {
     HANDLE h = GetStdHandle(which);
     const bool present = h != nullptr && h != INVALID_HANDLE_VALUE;
     const DWORD type = present ? GetFileType(h) : FILE_TYPE_UNKNOWN;
     if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) return Sink::stdio;
-    static bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;
-    if (attached) return Sink::console;
+    if (console_output() != INVALID_HANDLE_VALUE) return Sink::console;
     if (type == FILE_TYPE_CHAR) return Sink::stdio;
     return Sink::message_box;
 }
@@ -34,10 +44,7 @@ std::wstring utf8_to_wide(const std::string& text) {
 }
 
 void write_console(const std::string& text) {
-    static HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
     static bool first = true;
-    if (out == INVALID_HANDLE_VALUE) return;
     std::wstring wide = first ? L"\r\n" : L"";  // off the line of the prompt already shown
     first = false;
     for (wchar_t c : utf8_to_wide(text)) {
@@ -45,21 +52,24 @@ void write_console(const std::string& text) {
         wide += c;
     }
     DWORD written = 0;
-    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    WriteConsoleW(console_output(), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
-void emit(const std::string& text, bool error, bool box_allowed) {
+void emit(const std::string& text, const std::string& usage, bool error, bool box_allowed) {
     switch (sink_for(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE)) {
         case Sink::stdio: {
             std::FILE* stream = error ? stderr : stdout;
-            std::fputs(text.c_str(), stream);
+            std::fputs((text + usage).c_str(), stream);
             std::fflush(stream);
             break;
         }
-        case Sink::console: write_console(text); break;
+        case Sink::console: write_console(text + usage); break;
         case Sink::message_box:
             if (box_allowed)
-                MessageBoxW(nullptr, utf8_to_wide(text).c_str(), window_title,
+                MessageBoxW(nullptr,
+                            utf8_to_wide(usage.empty() ? text : text + "\nKESTRO_monitor.exe --help lists the options.")
+                                .c_str(),
+                            window_title,
                             MB_OK | MB_SETFOREGROUND | (error ? MB_ICONERROR : MB_ICONINFORMATION));
             break;
     }
@@ -67,8 +77,8 @@ void emit(const std::string& text, bool error, bool box_allowed) {
 
 }  // namespace
 
-void show_output(const std::string& text) { emit(text, false, true); }
-void show_error(const std::string& text) { emit(text, true, true); }
-void write_output(const std::string& text) { emit(text, false, false); }
+void show_output(const std::string& text) { emit(text, "", false, true); }
+void show_error(const std::string& text, const std::string& usage) { emit(text, usage, true, true); }
+void write_output(const std::string& text) { emit(text, "", false, false); }
 
 }  // namespace monitor

@@ -10,8 +10,9 @@ namespace monitor {
 
 /// Help and results. `text` is UTF-8 with '\n' line ends.
 void show_output(const std::string& text);
-/// Errors: standard error instead of output, an error icon in the box.
-void show_error(const std::string& text);
+/// Errors: standard error instead of output, an error icon in the box. `usage` follows the text on
+/// a stream; a box, too narrow for it, names --help instead.
+void show_error(const std::string& text, const std::string& usage = "");
 /// Like show_output, but never a message box (a line among many, also in the --out log).
 void write_output(const std::string& text);
 
