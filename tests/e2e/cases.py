@@ -9,8 +9,10 @@ set; otherwise the given prefix and a private Xvfb) and checks what the two prog
 import argparse
 import json
 import os
+import re
 import struct
 import sys
+import time
 
 import expected
 from harness import (calls, calls_per_request, check, final_selection, main_window, of,
@@ -334,6 +336,41 @@ def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
     check(awake and message['time_ms'] >= awake[0]['time_ms'], 'the update arrived before the monitor woke')
 
 
+def wine_debugstr(quoted):
+    r"""The text of a string as Wine's trace quotes it ("...", with \\, \", \n, \xNN escapes)."""
+    body = quoted[:quoted.rindex('"')]
+    escapes = {'n': '\n', 'r': '\r', 't': '\t', '"': '"', '\\': '\\'}
+    return re.sub(r'\\(x[0-9a-fA-F]{2}|.)',
+                  lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3 else escapes.get(m.group(1), m.group(1)),
+                  body)
+
+
+def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
+    # The README's recipes: under Wine the "seh" channel's warnings carry OutputDebugStringW
+    # (Wine 8 shows nothing of it under +debugstr); on Windows a debug-output viewer reads the
+    # same lines through DBWIN_BUFFER, which Wine implements too.
+    listened = d.path('debug-output.txt')
+    listener = d.start('listener', d.args.listener, [windows_path(listened)])
+    for _ in range(300):
+        if os.path.exists(listened) and open(listened, 'rb').read().startswith(b'ready'):
+            break
+        check(listener.running(), 'the listener ended:\n' + listener.output())
+        time.sleep(0.1)
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    d.run_viewer(SMALL, 'click; quit', env={'WINEDEBUG': '-all,warn+seh'})
+    viewer_output = d.processes[-1].output()
+    d.end_monitor(monitor)
+    traced = [wine_debugstr(line.split('OutputDebugStringA "', 1)[1]).rstrip('\n')
+              for line in viewer_output.splitlines() if 'OutputDebugStringA "kestro_bimvision: ' in line]
+    listener.stop()
+    with open(listened, 'rb') as f:
+        shown = [line.split(' ', 1)[1] for line in f.read().decode('latin-1').splitlines()[1:]]
+    check(any(t.startswith('kestro_bimvision: ') and 'delivered' in t for t in traced),
+          'no transfer line in the Wine trace:\n' + '\n'.join(traced))
+    check(shown == traced, 'the debug-output viewer shows other lines than the trace:\n%s\n--\n%s'
+          % ('\n'.join(shown), '\n'.join(traced)))
+
+
 CASES = {f.__name__: f for f in [
     button_click_sends_every_element_of_the_model,
     button_click_without_peer_shows_the_error_box,
@@ -351,6 +388,7 @@ CASES = {f.__name__: f for f in [
     peer_answering_inside_its_handler_once,
     peer_answering_inside_its_handler_every_time,
     hung_peer_is_given_up_and_the_next_click_arrives_whole,
+    diagnostics_reach_wine_trace_and_a_debug_output_viewer,
 ]}
 
 
@@ -360,6 +398,7 @@ def main():
     parser.add_argument('--viewer')
     parser.add_argument('--monitor')
     parser.add_argument('--plugin')
+    parser.add_argument('--listener')
     parser.add_argument('--wine-run')
     parser.add_argument('--prefix')
     parser.add_argument('--process-timeout', type=int, default=240)
