@@ -2,7 +2,8 @@
  * kestro_records.h - what KESTRO receives from the viewer plugin kestro_bimvision_32.dll, and the
  * GUID request it may send back. Plain C (C89 with a C99 <stdint.h>, or C++), no other
  * dependency; the GUID request needs <windows.h> and is only declared when _WIN32 is defined.
- * The format is described byte by byte in docs/wire-format.md.
+ * Shipped in the release archive's include folder; the project's docs/wire-format.md describes
+ * the same format byte by byte, with an example record.
  *
  * Receiving: the viewer sends one WM_COPYDATA per transfer to the first top-level window of the
  * KESTRO process in the system's window order (hidden and tool windows count), so handle
