@@ -103,13 +103,6 @@ Properties split_properties(std::string_view propiedad) {
 
 std::string latin1_to_utf8(std::string_view latin1) { return kbtools::latin1_to_utf8(latin1); }
 
-std::u16string latin1_to_utf16(std::string_view latin1) {
-    std::u16string out;
-    out.reserve(latin1.size());
-    for (char c : latin1) out += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return out;
-}
-
 std::wstring windows_1252_to_wide(std::string_view text) {
     std::wstring out;
     out.reserve(text.size());

@@ -84,7 +84,6 @@ Properties split_properties(std::string_view propiedad);
 
 /// Every byte is the code point of the same value (the log keeps the bytes recoverable).
 std::string latin1_to_utf8(std::string_view latin1);
-std::u16string latin1_to_utf16(std::string_view latin1);
 
 /// 8-bit text as KESTRO reads it, Windows-1252, for display: 0x80 is the euro sign, 0x96 the en
 /// dash, and so on.
