@@ -132,10 +132,10 @@ take_screenshot() {
   local file=$1 shot="$stage/screen.png" parts=() n=0 line geometry title windows
   import -window root "$shot" || return 1
   # '0x... "Title": ("class" "Class")  WxH+X+Y  +X+Y' for each top-level window
-  windows=$(xwininfo -root -children 2>/dev/null | grep -E '^ +0x[0-9a-f]+ "(KESTRO monitor|BimVision substitute)' || true)
+  windows=$(xwininfo -root -children 2>/dev/null | grep -E '^ +0x[0-9a-f]+ "(Monitor de KESTRO|BimVision substitute)' || true)
   if [ -z "$windows" ]; then
     # Where the two programs put their windows.
-    windows=$'  0x0 "BimVision substitute - (viewer)": ()  1200x800+0+0\n  0x0 "KESTRO monitor": ()  1200x420+0+810'
+    windows=$'  0x0 "BimVision substitute - (viewer)": ()  1200x800+0+0\n  0x0 "Monitor de KESTRO": ()  1200x420+0+810'
   fi
   while IFS= read -r line; do
     title=$(sed -n 's/^ *0x[0-9a-f]* "\(.*\)": (.*/\1/p' <<<"$line")
@@ -245,6 +245,10 @@ def lines(path):
 monitor, viewer = lines(sys.argv[1]), lines(sys.argv[2])
 codes = {1024: 'selection', 1025: 'drag', 1026: 'button'}
 
+def shown(text):
+    # The log keeps each byte as the character of its value; KESTRO reads them as Windows-1252.
+    return text.encode('latin-1').decode('cp1252', 'replace')
+
 def pairs(text):
     parts = text[1:].split('#') if text.startswith('#') else []
     return dict(zip(parts[0::2], parts[1::2]))
@@ -260,14 +264,14 @@ for m in (e for e in monitor if e['event'] == 'records'):
     for r in recs:
         p = pairs(r['propiedad'])
         print('  %-22s  %-38.38s  %-20.20s  %7.2f %7.2f %7.2f  %10s  %10s' % (
-            r['guid'], r['texto'] or '(empty)', r['entidad'], r['dx'], r['dy'], r['dz'],
+            r['guid'], shown(r['texto']) or '(empty)', shown(r['entidad']), r['dx'], r['dy'], r['dz'],
             p.get('VOLUMEN', ''), p.get('AREA', '')))
     if recs:
-        print('  files: %s' % recs[0]['ficheros'])
+        print('  files: %s' % shown(recs[0]['ficheros']))
 for s in (e for e in monitor if e['event'] == 'sent'):
     print('\nKESTRO asked the viewer for %s: delivered %s, answer %d' % (s['guid'], s['delivered'], s['result']))
 
-names = {r['guid']: r['texto'] for e in monitor if e['event'] == 'records' for r in e['records']}
+names = {r['guid']: shown(r['texto']) for e in monitor if e['event'] == 'records' for r in e['records']}
 def named(guid):
     return '%s (%s)' % (guid, names[guid]) if guid in names else guid
 

@@ -15,6 +15,7 @@ EXPECTED_ZIP = {
     'plugins/kestro_bimvision_32.dll',
     'plugins/kestro_bimvision_data/kestro.ico',
     'monitor/KESTRO_monitor.exe',
+    'include/kestro_records.h',
 }
 
 failures = []
@@ -99,6 +100,10 @@ def main():
             check_stripped('archive monitor', z.read('monitor/KESTRO_monitor.exe'), a.objdump, symbols, tmp)
             ico = z.read('plugins/kestro_bimvision_data/kestro.ico')
             check(ico[:4] == b'\0\0\1\0', 'archive icon is an icon file')
+            header = z.read('include/kestro_records.h').decode('ascii')
+            check('#define KESTRO_RECORD_SIZE 12336' in header, 'archive carries the integrator\'s header')
+            installed = pathlib.Path(a.setup).parent / 'stage' / 'plugin'
+            check(not list(installed.rglob('kestro_records.h')), 'the installer does not install the header')
             text = z.read('LEEME.txt').decode('utf-8')
             check('plugins' in text and 'Kestro-BimVision' in text, 'archive text says where the module goes')
             # The installer packs the same stripped module: its CRC appears nowhere else, but the

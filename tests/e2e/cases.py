@@ -9,11 +9,14 @@ set; otherwise the given prefix and a private Xvfb) and checks what the two prog
 import argparse
 import json
 import os
+import re
+import struct
 import sys
+import time
 
 import expected
 from harness import (calls, calls_per_request, check, final_selection, main_window, of,
-                     record_messages, run_case, the_only_message)
+                     record_messages, run_case, the_only_message, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEMO_MODEL = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'models', 'demo_building.json')
@@ -61,15 +64,41 @@ def assert_records(message, want):
     check(message['cbData'] == 12336 * len(want), 'cbData %s for %d records' % (message['cbData'], len(want)))
 
 
+def bmp_shades(path):
+    """The share of dark and of light pixels in a 24-bit BMP file."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    check(data[:2] == b'BM', '%s is not a BMP file' % path)
+    offset, = struct.unpack_from('<I', data, 10)
+    width, height, _, bits = struct.unpack_from('<iiHH', data, 18)
+    check(bits == 24 and width > 0 and height != 0, 'BMP %dx%d, %d bits' % (width, height, bits))
+    stride = (width * 3 + 3) & ~3
+    dark = light = 0
+    for y in range(abs(height)):
+        row = data[offset + y * stride: offset + y * stride + width * 3]
+        for x in range(0, len(row), 3):
+            level = row[x] + row[x + 1] + row[x + 2]
+            dark += level < 3 * 96
+            light += level > 3 * 200
+    total = width * abs(height)
+    return dark / total, light / total
+
+
 # ---- cases ---------------------------------------------------------------------------------
 
 def button_click_sends_every_element_of_the_model(d):
     demo = load_demo()
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    shot = d.path('monitor.bmp')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000', '--screenshot', windows_path(shot))
     viewer = d.run_viewer(DEMO_MODEL, 'click; quit')
     events = d.end_monitor(monitor)
     message = the_only_message(events)
     assert_records(message, expected.records(demo, expected.REQUEST_UPDATE))
+    # The monitor's picture of its list: text on a light background (it was all black once).
+    check(of(events, 'screenshot') and of(events, 'screenshot')[0]['ok'], 'no screenshot: %s' % of(events, 'screenshot'))
+    dark, light = bmp_shades(shot)
+    check(light > 0.5 and 0.01 < dark < 0.3, 'the screenshot is not a list on a light background: '
+          '%.3f dark, %.3f light' % (dark, light))
     check(message['wParam'] == main_window(viewer), 'wParam is not the viewer main window')
     # The button carries the icon from the folder beside the module.
     images = calls(viewer, ('set_button_image',))
@@ -307,6 +336,41 @@ def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
     check(awake and message['time_ms'] >= awake[0]['time_ms'], 'the update arrived before the monitor woke')
 
 
+def wine_debugstr(quoted):
+    r"""The text of a string as Wine's trace quotes it ("...", with \\, \", \n, \xNN escapes)."""
+    body = quoted[:quoted.rindex('"')]
+    escapes = {'n': '\n', 'r': '\r', 't': '\t', '"': '"', '\\': '\\'}
+    return re.sub(r'\\(x[0-9a-fA-F]{2}|.)',
+                  lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3 else escapes.get(m.group(1), m.group(1)),
+                  body)
+
+
+def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
+    # The README's recipes: under Wine the "seh" channel's warnings carry OutputDebugStringW
+    # (Wine 8 shows nothing of it under +debugstr); on Windows a debug-output viewer reads the
+    # same lines through DBWIN_BUFFER, which Wine implements too.
+    listened = d.path('debug-output.txt')
+    listener = d.start('listener', d.args.listener, [windows_path(listened)])
+    for _ in range(300):
+        if os.path.exists(listened) and open(listened, 'rb').read().startswith(b'ready'):
+            break
+        check(listener.running(), 'the listener ended:\n' + listener.output())
+        time.sleep(0.1)
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    d.run_viewer(SMALL, 'click; quit', env={'WINEDEBUG': '-all,warn+seh'})
+    viewer_output = d.processes[-1].output()
+    d.end_monitor(monitor)
+    traced = [wine_debugstr(line.split('OutputDebugStringA "', 1)[1]).rstrip('\n')
+              for line in viewer_output.splitlines() if 'OutputDebugStringA "kestro_bimvision: ' in line]
+    listener.stop()
+    with open(listened, 'rb') as f:
+        shown = [line.split(' ', 1)[1] for line in f.read().decode('latin-1').splitlines()[1:]]
+    check(any(t.startswith('kestro_bimvision: ') and 'delivered' in t for t in traced),
+          'no transfer line in the Wine trace:\n' + '\n'.join(traced))
+    check(shown == traced, 'the debug-output viewer shows other lines than the trace:\n%s\n--\n%s'
+          % ('\n'.join(shown), '\n'.join(traced)))
+
+
 CASES = {f.__name__: f for f in [
     button_click_sends_every_element_of_the_model,
     button_click_without_peer_shows_the_error_box,
@@ -324,6 +388,7 @@ CASES = {f.__name__: f for f in [
     peer_answering_inside_its_handler_once,
     peer_answering_inside_its_handler_every_time,
     hung_peer_is_given_up_and_the_next_click_arrives_whole,
+    diagnostics_reach_wine_trace_and_a_debug_output_viewer,
 ]}
 
 
@@ -333,6 +398,7 @@ def main():
     parser.add_argument('--viewer')
     parser.add_argument('--monitor')
     parser.add_argument('--plugin')
+    parser.add_argument('--listener')
     parser.add_argument('--wine-run')
     parser.add_argument('--prefix')
     parser.add_argument('--process-timeout', type=int, default=240)

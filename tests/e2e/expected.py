@@ -3,8 +3,9 @@
 The element lists take, per object, the "Guid", "Name", "IfcEntity" and "ObjectType" values (the
 last occurrence wins) and gather every other property of the sets from index 1 on as
 "#name#value"; spatial containers (by "ObjectType") and objects without a GUID are left out.
-Each text becomes 8-bit text: characters up to U+00FF keep their value, every other character
-becomes '?', and a text longer than its field keeps what fits before the terminating zero.
+Each text becomes 8-bit text: characters up to U+00FF keep their value, the 27 that Windows-1252
+adds at 0x80..0x9F (euro sign, dashes, ...) become those bytes, every other character becomes '?',
+and a text longer than its field keeps what fits before the terminating zero.
 """
 
 CONTAINERS = ('IfcProject', 'IfcSite', 'IfcBuilding', 'IfcBuildingStorey')
@@ -29,9 +30,18 @@ def value_text(value):
 WIDTHS = {'guid': 100, 'texto': 1000, 'entidad': 100, 'tipo': 100, 'ficheros': 1000, 'propiedad': 10000}
 
 
+def narrow_char(c):
+    if ord(c) <= 0xFF:
+        return c
+    try:
+        return c.encode('cp1252').decode('latin-1')  # Python's own table, not the plugin's
+    except UnicodeEncodeError:
+        return '?'
+
+
 def narrow(text, field):
-    """The field text as the monitor logs it (Latin-1 bytes read back as characters)."""
-    converted = ''.join(c if ord(c) <= 0xFF else '?' for c in text)
+    """The field text as the monitor logs it (the 8-bit bytes read back as Latin-1 characters)."""
+    converted = ''.join(narrow_char(c) for c in text)
     return converted[:WIDTHS[field] - 1]
 
 

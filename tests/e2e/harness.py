@@ -149,9 +149,9 @@ class Desktop:
         check(number.strip(), 'Xvfb did not start')
         self.display = ':' + number.decode().strip()
 
-    def start(self, name, exe, arguments):
+    def start(self, name, exe, arguments, env=None):
         env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display,
-                   KB_WINE_TIMEOUT=str(self.args.process_timeout))
+                   KB_WINE_TIMEOUT=str(self.args.process_timeout), **(env or {}))
         stdout_path = self.path('%s-%d.out' % (name, len(self.processes)))
         with open(stdout_path, 'wb') as out:
             popen = subprocess.Popen([self.wine_run, exe] + arguments, env=env, stdout=out,
@@ -202,9 +202,10 @@ class Desktop:
         return self._copy(self.args.viewer, folder)
 
     def run_viewer(self, model, script, name='viewer', expect_exit=0, screenshot=None, options=(),
-                   viewer=None):
+                   viewer=None, env=None):
         """Runs the viewer with the module until its script has quit; returns its log. `options`
-        are further command-line options; `viewer` another copy of the viewer to run."""
+        are further command-line options; `viewer` another copy of the viewer to run; `env` more
+        environment (its output is then in self.processes[-1].output())."""
         model_path = self.path(name + '-model.json')
         if isinstance(model, str):
             model_path = model
@@ -217,7 +218,7 @@ class Desktop:
         if screenshot:
             arguments += ['--screenshot', windows_path(screenshot)]
         arguments += list(options)
-        p = self.start(name, viewer or self.viewer, arguments)
+        p = self.start(name, viewer or self.viewer, arguments, env)
         code = p.wait(self.args.process_timeout)
         events = read_lines(log)
         check(code == expect_exit, 'viewer ended with %s, expected %s:\n%s\n%s' %

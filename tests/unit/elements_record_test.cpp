@@ -188,15 +188,15 @@ TEST(RecordFiles, NullNameKeepsItsHashAndZeroOrNegativeCountGivesNoFiles) {
 
 TEST(RecordTexts, UnrepresentableCharactersBecomeQuestionMarksAndTheRestIsKept) {
     World w(kb::REQUEST_UPDATE);
-    auto& o = w.host.element(1, u"G\u20AC", u"5\u20AC \u00F1", u"Ifc\U0001F600Wall", u"T");
-    o.set(1).text(u"Precio", u"12\u20AC");
+    auto& o = w.host.element(1, u"G\u20AD", u"Sal\u00F3n\u2013comedor 5\u20AC", u"Ifc\U0001F600Wall", u"T");
+    o.set(1).text(u"Precio", u"12\u20AC/m\u00B2");
     w.host.files = {u"pr\u0151ba.ifc"};
     const Bytes rec = record_bytes(build(w, 1), 0);
     EXPECT_EQ(field_text(rec, 0, 100), "G?");
-    EXPECT_EQ(field_text(rec, 100, 1000), "5? \xF1");
+    EXPECT_EQ(field_text(rec, 100, 1000), "Sal\xF3n\x96" "comedor 5\x80");  // Windows-1252
     EXPECT_EQ(field_text(rec, 1100, 100), "Ifc?Wall");
     EXPECT_EQ(ficheros(rec), "pr?ba.ifc#");
-    EXPECT_EQ(propiedad(rec), "#Precio#12?#VOLUMEN#0.000000#AREA#0.000000");
+    EXPECT_EQ(propiedad(rec), "#Precio#12\x80/m\xB2#VOLUMEN#0.000000#AREA#0.000000");
 }
 
 TEST(RecordTexts, TextsKeepAtMostWidthMinusOneBytesWithTheTerminatorInside) {

@@ -1,8 +1,10 @@
 #include "elements/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace kb {
 
@@ -10,6 +12,30 @@ namespace {
 
 constexpr bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 constexpr bool is_low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The 27 characters above U+00FF that Windows-1252 (the 8-bit code page of a Spanish Windows,
+// which KESTRO reads) places at 0x80..0x9F, sorted by code point. A fixed table on purpose: the
+// system's code page plays no part.
+struct Windows1252Extra {
+    char16_t code_point;
+    unsigned char byte;
+};
+constexpr Windows1252Extra windows_1252_extras[] = {
+    {0x0152, 0x8C}, {0x0153, 0x9C}, {0x0160, 0x8A}, {0x0161, 0x9A}, {0x0178, 0x9F}, {0x017D, 0x8E},
+    {0x017E, 0x9E}, {0x0192, 0x83}, {0x02C6, 0x88}, {0x02DC, 0x98}, {0x2013, 0x96}, {0x2014, 0x97},
+    {0x2018, 0x91}, {0x2019, 0x92}, {0x201A, 0x82}, {0x201C, 0x93}, {0x201D, 0x94}, {0x201E, 0x84},
+    {0x2020, 0x86}, {0x2021, 0x87}, {0x2022, 0x95}, {0x2026, 0x85}, {0x2030, 0x89}, {0x2039, 0x8B},
+    {0x203A, 0x9B}, {0x20AC, 0x80}, {0x2122, 0x99}};
+static_assert(sizeof windows_1252_extras / sizeof windows_1252_extras[0] == 27);
+
+// The Windows-1252 byte of a code unit above U+00FF, or '?' when that code page has none.
+char windows_1252_byte(char16_t c) {
+    const Windows1252Extra* first = std::begin(windows_1252_extras);
+    const Windows1252Extra* last = std::end(windows_1252_extras);
+    const Windows1252Extra* found = std::lower_bound(
+        first, last, c, [](const Windows1252Extra& e, char16_t v) { return e.code_point < v; });
+    return found != last && found->code_point == c ? static_cast<char>(found->byte) : '?';
+}
 
 // Large enough for the longest fixed text of a double: 309 integer digits, sign, point, six
 // decimals.
@@ -45,8 +71,12 @@ std::size_t to_narrow(std::u16string_view text, char* out, std::size_t limit) {
             out[n++] = static_cast<char>(static_cast<unsigned char>(c));
             continue;
         }
-        // Outside U+0001..U+00FF: one '?' per code point. A high surrogate followed by a low one
-        // is a single code point; a lone surrogate (and U+0000) is one of its own.
+        if (c != 0 && !is_high_surrogate(c) && !is_low_surrogate(c)) {
+            out[n++] = windows_1252_byte(c);
+            continue;
+        }
+        // A zero unit or a surrogate: one '?' per code point. A high surrogate followed by a low
+        // one is a single code point; a lone surrogate (and U+0000) is one of its own.
         if (is_high_surrogate(c) && p != end && is_low_surrogate(*p)) ++p;
         out[n++] = '?';
     }

@@ -8,8 +8,11 @@
 namespace kb {
 
 /// Writes `text` as 8-bit text into a field of `width` bytes and zero-fills the rest: code units
-/// U+0001..U+00FF become the byte of the same value, every other code point (a surrogate pair
-/// counts as one, a lone surrogate as one) becomes '?'. Keeps at most width - 1 bytes.
+/// U+0001..U+00FF become the byte of the same value, the 27 characters that Windows-1252 adds at
+/// 0x80..0x9F (euro sign, dashes, typographic quotes, ellipsis, ...) become that byte, every other
+/// code point (a surrogate pair counts as one, a lone surrogate as one) becomes '?'. A fixed
+/// table: neither the process locale nor the system's code page plays a part. Keeps at most
+/// width - 1 bytes.
 void to_narrow_field(std::u16string_view text, char* field, std::size_t width);
 
 /// The conversion of to_narrow_field without terminator or fill: writes at most `limit` bytes to

@@ -128,9 +128,9 @@ TEST(MonitorProperties, LeavesTextWithoutTotalsAsPlainPairs) {
     EXPECT_FALSE(p.has_totals);
 }
 
-TEST(MonitorText, MapsEveryByteToTheCodePointOfTheSameValue) {
+TEST(MonitorText, LogsEveryByteAsTheCodePointOfTheSameValueAndShowsItAsWindows1252) {
     EXPECT_EQ(monitor::latin1_to_utf8("a\xF1\xFF\x80"), "a\xC3\xB1\xC3\xBF\xC2\x80");
-    EXPECT_EQ(monitor::latin1_to_utf16("\xF1z"), u"\u00F1z");
+    EXPECT_EQ(monitor::windows_1252_to_wide("\x80\x96\x9F\xA0\xF1\x7F"), L"\u20AC\u2013\u0178\u00A0\u00F1\x7F");
 }
 
 TEST(MonitorJson, EscapesQuotesBackslashesAndControlCharacters) {

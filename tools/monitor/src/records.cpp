@@ -13,20 +13,10 @@ namespace {
 constexpr TextField text_fields[] = {guid_field,     texto_field,    entidad_field,
                                      tipo_field,     ficheros_field, propiedad_field};
 
-std::string field_text(const unsigned char* record, const TextField& field) {
-    const unsigned char* begin = record + field.offset;
-    const void* nul = std::memchr(begin, 0, field.width);
-    std::size_t length =
-        nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - begin) : field.width;
-    return std::string(reinterpret_cast<const char*>(begin), length);
+template <std::size_t width>
+std::string field_text(const char (&field)[width]) {
+    return std::string(field, kestro_text_length(field, width));
 }
-
-double read_double(const unsigned char* at) {
-    double value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
 
 std::string json_unsigned(std::uint64_t value) { return std::to_string(value); }
 
@@ -34,24 +24,31 @@ std::string json_unsigned(std::uint64_t value) { return std::to_string(value); }
 
 Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void* data) {
     Message message;
-    // dwData is at most 32 bits on the sending side, so the product cannot overflow 64 bits.
-    if (dw_data * record_size != cb_data) {
+    message.rejection.dw_data = dw_data;
+    message.rejection.cb_data = cb_data;
+    if (!kestro_message_is_well_formed(dw_data, cb_data)) {
         message.reason = "cbData " + std::to_string(cb_data) + " is not dwData " +
                          std::to_string(dw_data) + " x 12336";
+        message.rejection.kind = Rejection::count_mismatch;
         return message;
     }
     if (cb_data != 0 && data == nullptr) {
         message.reason = "lpData is null with cbData " + std::to_string(cb_data);
+        message.rejection.kind = Rejection::null_data;
         return message;
     }
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (std::uint64_t r = 0; r < dw_data; ++r) {
         const unsigned char* record = bytes + r * record_size;
         for (const TextField& field : text_fields) {
-            if (!std::memchr(record + field.offset, 0, field.width)) {
+            if (kestro_text_length(reinterpret_cast<const char*>(record + field.offset), field.width) ==
+                field.width) {
                 message.reason = "record " + std::to_string(r) + ": " + field.name +
                                  " has no terminating zero within its " +
                                  std::to_string(field.width) + " bytes";
+                message.rejection.kind = Rejection::unterminated;
+                message.rejection.record = r;
+                message.rejection.field = field;
                 return message;
             }
         }
@@ -62,37 +59,38 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
     return message;
 }
 
+Message missing_message() {
+    Message message;
+    message.reason = "lParam is null";
+    message.rejection.kind = Rejection::no_message;
+    return message;
+}
+
 Record decode_record(const unsigned char* bytes) {
+    // Copied out: the block need not be aligned for the doubles.
+    kestro_record in;
+    std::memcpy(&in, bytes, sizeof in);
     Record record;
-    record.guid = field_text(bytes, guid_field);
-    record.texto = field_text(bytes, texto_field);
-    record.entidad = field_text(bytes, entidad_field);
-    record.tipo = field_text(bytes, tipo_field);
-    record.ficheros = field_text(bytes, ficheros_field);
-    record.propiedad = field_text(bytes, propiedad_field);
-    record.dx = read_double(bytes + dx_offset);
-    record.dy = read_double(bytes + dy_offset);
-    record.dz = read_double(bytes + dz_offset);
-    std::memcpy(&record.codigo, bytes + codigo_offset, sizeof record.codigo);
+    record.guid = field_text(in.guid);
+    record.texto = field_text(in.texto);
+    record.entidad = field_text(in.entidad);
+    record.tipo = field_text(in.tipo);
+    record.ficheros = field_text(in.ficheros);
+    record.propiedad = field_text(in.propiedad);
+    record.dx = in.dx;
+    record.dy = in.dy;
+    record.dz = in.dz;
+    record.codigo = in.codigo;
     return record;
 }
 
 Properties split_properties(std::string_view propiedad) {
     Properties result;
-    // The text is "#name#value" repeated; a leading "#" opens the first pair.
-    std::vector<std::string_view> parts;
-    if (!propiedad.empty() && propiedad.front() == '#') propiedad.remove_prefix(1);
-    else if (propiedad.empty()) return result;
-    while (true) {
-        std::size_t hash = propiedad.find('#');
-        parts.push_back(propiedad.substr(0, hash));
-        if (hash == std::string_view::npos) break;
-        propiedad.remove_prefix(hash + 1);
-    }
-    for (std::size_t i = 0; i < parts.size(); i += 2) {
-        PropertyPair pair{std::string(parts[i]), i + 1 < parts.size() ? std::string(parts[i + 1]) : std::string()};
-        result.pairs.push_back(std::move(pair));
-    }
+    const char* cursor = propiedad.data();
+    const char* const end = cursor + propiedad.size();
+    kestro_property pair;
+    while (kestro_next_property(&cursor, end, &pair))
+        result.pairs.push_back({std::string(pair.name, pair.name_length), std::string(pair.value, pair.value_length)});
     std::size_t n = result.pairs.size();
     if (n >= 2 && result.pairs[n - 2].name == "VOLUMEN" && result.pairs[n - 1].name == "AREA") {
         result.has_totals = true;
@@ -105,11 +103,22 @@ Properties split_properties(std::string_view propiedad) {
 
 std::string latin1_to_utf8(std::string_view latin1) { return kbtools::latin1_to_utf8(latin1); }
 
-std::u16string latin1_to_utf16(std::string_view latin1) {
-    std::u16string out;
-    out.reserve(latin1.size());
-    for (char c : latin1) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+std::wstring windows_1252_to_wide(std::string_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (char c : text) out += static_cast<wchar_t>(kestro_char_to_unicode(static_cast<unsigned char>(c)));
     return out;
+}
+
+std::string wide_to_utf8(std::wstring_view wide) {
+    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {
+        return kbtools::utf16_to_utf8(
+            std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+    } else {
+        std::string out;
+        for (wchar_t c : wide) kbtools::append_utf8(out, static_cast<char32_t>(c));
+        return out;
+    }
 }
 
 std::string json_string(std::string_view utf8) {

@@ -1,5 +1,7 @@
 // What the monitor makes of one WM_COPYDATA message: validation, decoding of the element
-// records and the JSON lines it logs. No system calls, so it builds and is tested natively too.
+// records and the JSON lines it logs. The record layout, the property split and the 8-bit
+// character table are the integrator's header kestro_records.h, so the monitor reads the records
+// exactly as an integrator's program does. No system calls: it builds and is tested natively too.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "kestro_records.h"
+
 namespace monitor {
 
-inline constexpr std::size_t record_size = 12336;
+inline constexpr std::size_t record_size = KESTRO_RECORD_SIZE;
 
 /// One text field of the record: where it starts and how wide it is.
 struct TextField {
@@ -19,16 +23,19 @@ struct TextField {
     std::size_t width;
 };
 
-inline constexpr TextField guid_field{"guid", 0, 100};
-inline constexpr TextField texto_field{"texto", 100, 1000};
-inline constexpr TextField entidad_field{"entidad", 1100, 100};
-inline constexpr TextField tipo_field{"tipo", 1200, 100};
-inline constexpr TextField ficheros_field{"ficheros", 1300, 1000};
-inline constexpr TextField propiedad_field{"propiedad", 2332, 10000};
-inline constexpr std::size_t dx_offset = 2304;
-inline constexpr std::size_t dy_offset = 2312;
-inline constexpr std::size_t dz_offset = 2320;
-inline constexpr std::size_t codigo_offset = 2328;
+#define MONITOR_TEXT_FIELD(member) \
+    TextField { #member, offsetof(kestro_record, member), sizeof(kestro_record::member) }
+inline constexpr TextField guid_field = MONITOR_TEXT_FIELD(guid);
+inline constexpr TextField texto_field = MONITOR_TEXT_FIELD(texto);
+inline constexpr TextField entidad_field = MONITOR_TEXT_FIELD(entidad);
+inline constexpr TextField tipo_field = MONITOR_TEXT_FIELD(tipo);
+inline constexpr TextField ficheros_field = MONITOR_TEXT_FIELD(ficheros);
+inline constexpr TextField propiedad_field = MONITOR_TEXT_FIELD(propiedad);
+#undef MONITOR_TEXT_FIELD
+inline constexpr std::size_t dx_offset = offsetof(kestro_record, dx);
+inline constexpr std::size_t dy_offset = offsetof(kestro_record, dy);
+inline constexpr std::size_t dz_offset = offsetof(kestro_record, dz);
+inline constexpr std::size_t codigo_offset = offsetof(kestro_record, codigo);
 
 /// One element as received. Texts are the raw 8-bit bytes before the terminating zero.
 struct Record {
@@ -37,16 +44,28 @@ struct Record {
     std::int32_t codigo = 0;
 };
 
+/// Why a message was rejected, for texts in other words than `reason`.
+struct Rejection {
+    enum Kind { none, no_message, count_mismatch, null_data, unterminated } kind = none;
+    std::uint64_t dw_data = 0, cb_data = 0;
+    std::uint64_t record = 0;     // unterminated: the record index
+    TextField field{"", 0, 0};    // unterminated: the field
+};
+
 /// A received message: accepted with its records, or rejected with the reason.
 struct Message {
     bool valid = false;
-    std::string reason;  // empty when valid
+    std::string reason;  // empty when valid; logged
+    Rejection rejection;
     std::vector<Record> records;
 };
 
 /// Checks and decodes a message: dwData records of 12336 bytes each, cbData their byte total,
 /// every text field zero-terminated within its width. `data` may be null only when cbData is 0.
 Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void* data);
+
+/// A message whose COPYDATASTRUCT itself is missing (lParam null).
+Message missing_message();
 
 /// Decodes one record; `bytes` holds record_size bytes whose text fields are terminated.
 Record decode_record(const unsigned char* bytes);
@@ -63,9 +82,15 @@ struct Properties {
 };
 Properties split_properties(std::string_view propiedad);
 
-/// Every byte is the code point of the same value.
+/// Every byte is the code point of the same value (the log keeps the bytes recoverable).
 std::string latin1_to_utf8(std::string_view latin1);
-std::u16string latin1_to_utf16(std::string_view latin1);
+
+/// 8-bit text as KESTRO reads it, Windows-1252, for display: 0x80 is the euro sign, 0x96 the en
+/// dash, and so on.
+std::wstring windows_1252_to_wide(std::string_view text);
+
+/// Wide text (UTF-16 on Windows, UTF-32 elsewhere) to UTF-8.
+std::string wide_to_utf8(std::wstring_view wide);
 
 /// A JSON string literal (quotes included) of UTF-8 text.
 std::string json_string(std::string_view utf8);
