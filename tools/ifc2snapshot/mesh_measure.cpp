@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct Accumulator {
                     -std::numeric_limits<double>::infinity()};
     bool any_face = false;
     bool all_closed = true;
+    bool closed_by_turning = false;
     double volume = 0;
     double area = 0;
 
@@ -36,29 +38,144 @@ Vec cross3(const Vec& a, const Vec& b) {
 
 double dot3(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
+// The faces of the meshes that the mesh library calls open. An open mesh there means only that
+// some edge has no opposite half-edge, which is also what a closed shell with some faces turned
+// the wrong way looks like (the library pairs an edge only with one running the other way).
+// Matching edges by their two vertices instead of by direction tells the two apart.
+struct LooseFaces {
+    std::vector<const void*> keys;  // the vertices of every face, one face after the other
+    std::vector<size_t> first;      // where each face starts in keys; one more entry at the end
+    std::vector<double> volume_x3;  // (p - o)·A of each face as it is oriented
+};
+
+// A shell made of the loose faces: closed when each of its edges joins exactly two faces, and
+// orientable when the faces can be turned so that every such pair runs the edge both ways.
+// Returns how much is enclosed by the shells that are both, and whether every face belongs to
+// one of those.
+struct LooseResult {
+    double volume = 0;
+    bool all_closed = true;
+    bool any_closed = false;
+};
+
+LooseResult measure_loose_faces(const LooseFaces& loose) {
+    LooseResult result;
+    const size_t faces = loose.volume_x3.size();
+    if (faces == 0) return result;
+    struct HalfEdge {
+        const void* lo;
+        const void* hi;
+        size_t face;
+        bool forward;
+    };
+    std::vector<HalfEdge> half_edges;
+    half_edges.reserve(loose.keys.size());
+    const std::less<const void*> before;
+    for (size_t f = 0; f < faces; ++f) {
+        const size_t n = loose.first[f + 1] - loose.first[f];
+        for (size_t k = 0; k < n; ++k) {
+            const void* a = loose.keys[loose.first[f] + k];
+            const void* b = loose.keys[loose.first[f] + (k + 1) % n];
+            if (a == b) continue;
+            const bool forward = before(a, b);
+            half_edges.push_back({forward ? a : b, forward ? b : a, f, forward});
+        }
+    }
+    std::sort(half_edges.begin(), half_edges.end(), [&](const HalfEdge& x, const HalfEdge& y) {
+        if (x.lo != y.lo) return before(x.lo, y.lo);
+        if (x.hi != y.hi) return before(x.hi, y.hi);
+        return x.face < y.face;
+    });
+
+    // Faces meet at edges shared by exactly two; a face at any other edge (a border, or three
+    // and more faces) is in an open shell. `same` says the two run the edge the same way, so
+    // one of them must be turned.
+    struct Neighbour {
+        size_t face;
+        bool same;
+    };
+    std::vector<std::vector<Neighbour>> neighbours(faces);
+    std::vector<bool> at_border(faces, false);
+    for (size_t i = 0; i < half_edges.size();) {
+        size_t j = i + 1;
+        while (j < half_edges.size() && half_edges[j].lo == half_edges[i].lo && half_edges[j].hi == half_edges[i].hi) ++j;
+        if (j - i == 2) {
+            const HalfEdge& x = half_edges[i];
+            const HalfEdge& y = half_edges[i + 1];
+            const bool same = x.forward == y.forward;
+            neighbours[x.face].push_back({y.face, same});
+            neighbours[y.face].push_back({x.face, same});
+        } else {
+            for (size_t k = i; k < j; ++k) at_border[half_edges[k].face] = true;
+        }
+        i = j;
+    }
+
+    // Each shell in turn, from its first face, every face turned to agree with its neighbours.
+    std::vector<int> turned(faces, -1);
+    std::vector<size_t> shell;
+    for (size_t seed = 0; seed < faces; ++seed) {
+        if (turned[seed] >= 0) continue;
+        shell.assign(1, seed);
+        turned[seed] = 0;
+        bool closed = true;
+        for (size_t k = 0; k < shell.size(); ++k) {
+            const size_t f = shell[k];
+            if (at_border[f]) closed = false;
+            for (const Neighbour& n : neighbours[f]) {
+                const int want = turned[f] ^ (n.same ? 1 : 0);
+                if (turned[n.face] < 0) {
+                    turned[n.face] = want;
+                    shell.push_back(n.face);
+                } else if (turned[n.face] != want) {
+                    closed = false;  // one-sided, like a Moebius strip
+                }
+            }
+        }
+        if (!closed) {
+            result.all_closed = false;
+            continue;
+        }
+        std::sort(shell.begin(), shell.end());  // the sum in face order, as the file gives them
+        double signed_x3 = 0;
+        for (size_t f : shell) signed_x3 += turned[f] ? -loose.volume_x3[f] : loose.volume_x3[f];
+        result.volume += std::fabs(signed_x3) / 3.0;  // turned outward
+        result.any_closed = true;
+    }
+    return result;
+}
+
 // One mesh set: every face's area vector (Newell's formula, right for any planar polygon,
 // convex or not) gives its area, and by the divergence theorem the sum of (p - o)·A over the
 // faces is three times the signed enclosed volume, for any fixed point o; a point of the set
 // keeps the products small. The sign follows the faces' orientation, so an inner shell
-// subtracts; a mirrored placement flips the whole set, hence the absolute value.
+// subtracts; a mirrored placement flips the whole set, hence the absolute value. The faces of
+// meshes the library calls open are measured as loose faces.
 void measure_meshset(const carve::mesh::MeshSet<3>& meshset, const carve::math::Matrix& to_world,
                      Accumulator& acc) {
     double signed_volume_x3 = 0;
     bool have_origin = false;
     Vec origin = carve::geom::VECTOR(0, 0, 0);  // a point of the set: keeps p·A small and exact
     std::vector<Vec> ring;
+    LooseFaces loose;
+    loose.first.push_back(0);
     for (const auto* mesh : meshset.meshes) {
         if (!mesh || mesh->faces.empty()) continue;
-        if (!mesh->isClosed()) acc.all_closed = false;
+        const bool closed = mesh->isClosed();
         for (const auto* face : mesh->faces) {
             if (!face || !face->edge) continue;
             ring.clear();
+            const size_t key_start = loose.keys.size();
             const auto* e = face->edge;
             do {
                 ring.push_back(to_world * e->vert->v);
+                if (!closed) loose.keys.push_back(e->vert);
                 e = e->next;
             } while (e && e != face->edge && ring.size() <= face->n_edges);
-            if (ring.size() < 3) continue;
+            if (ring.size() < 3) {
+                loose.keys.resize(key_start);
+                continue;
+            }
             acc.any_face = true;
             Vec area_vector = carve::geom::VECTOR(0, 0, 0);
             for (size_t i = 0; i < ring.size(); ++i) {
@@ -71,10 +188,20 @@ void measure_meshset(const carve::mesh::MeshSet<3>& meshset, const carve::math::
                 origin = ring[0];
                 have_origin = true;
             }
-            signed_volume_x3 += dot3(ring[0] - origin, area_vector);
+            const double volume_x3 = dot3(ring[0] - origin, area_vector);
+            if (closed) {
+                signed_volume_x3 += volume_x3;
+            } else {
+                loose.volume_x3.push_back(volume_x3);
+                loose.first.push_back(loose.keys.size());
+            }
         }
     }
     acc.volume += std::fabs(signed_volume_x3) / 3.0;
+    const LooseResult l = measure_loose_faces(loose);
+    acc.volume += l.volume;
+    if (!l.all_closed) acc.all_closed = false;
+    if (l.any_closed) acc.closed_by_turning = true;
 }
 
 bool has_mesh(const RepresentationData& representation) {
@@ -112,6 +239,7 @@ MeshMeasure measure_product(ProductShapeData& product) {
     if (!acc.any_face) return m;
     m.has_mesh = true;
     m.all_closed = acc.all_closed;
+    m.closed_by_turning = acc.closed_by_turning;
     m.bounds = {acc.lo[0], acc.lo[1], acc.lo[2], acc.hi[0], acc.hi[1], acc.hi[2]};
     m.volume = acc.volume;
     m.area = acc.area;
