@@ -175,6 +175,8 @@ TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElse
         found.push_back("#" + std::to_string(u.from) + "." + std::to_string(u.argument) + "->#" + std::to_string(u.to));
     EXPECT_EQ(found, (std::vector<std::string>{"#1.1->#9", "#1.3->#9", "#1.3->#8", "#1.4->#9", "#1.5->#8", "#1.5->#9",
                                                "#2.0->#9", "#5.0->#3"}));
+    EXPECT_FALSE(prepared.unresolved.front().in_file);
+    EXPECT_TRUE(prepared.unresolved.back().in_file) << "#3 is there, of a type the reader does not know";
 }
 
 }  // namespace

@@ -541,11 +541,17 @@ std::string unresolved_list(const std::vector<UnresolvedReference>& refs, bool o
 } // namespace
 
 std::string describe_unresolved(const ConversionStats& stats) {
-    if (stats.unresolved.empty()) return {};
-    std::string text = std::to_string(stats.unresolved.size()) +
-                       (stats.unresolved.size() == 1 ? " reference" : " references") +
-                       " to entities missing from the file could not be resolved (" +
-                       unresolved_list(stats.unresolved, false) + ")";
+    const size_t total = stats.unresolved.size();
+    if (total == 0) return {};
+    const auto unknown = static_cast<size_t>(
+        std::count_if(stats.unresolved.begin(), stats.unresolved.end(), [](const auto& u) { return u.in_file; }));
+    std::string text = std::to_string(total) + (total == 1 ? " reference" : " references");
+    if (unknown == 0) text += " to entities missing from the file";
+    else if (unknown == total) text += " to entities of a type the reader does not know";
+    else
+        text += " (" + std::to_string(total - unknown) + " to entities missing from the file, " + std::to_string(unknown) +
+                " to entities of a type the reader does not know)";
+    text += " could not be resolved (" + unresolved_list(stats.unresolved, false) + ")";
     if (stats.objects_lost == 1) text += "; 1 of them stands for a building object, which is missing from the snapshot";
     else if (stats.objects_lost)
         text += "; " + std::to_string(stats.objects_lost) +

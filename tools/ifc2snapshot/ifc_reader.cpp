@@ -92,7 +92,8 @@ void name_attributes(BuildingModel& model, std::vector<UnresolvedReference>& unr
         attributes.clear();
         found->second->getAttributes(attributes);
         if (u.argument < attributes.size()) u.attribute = attributes[u.argument].first;
-        u.names_object = dynamic_pointer_cast<IfcRelationship>(found->second) && names_building_objects(u.attribute);
+        u.names_object = !u.in_file && dynamic_pointer_cast<IfcRelationship>(found->second) &&
+                         names_building_objects(u.attribute);
     }
 }
 

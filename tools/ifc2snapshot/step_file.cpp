@@ -44,8 +44,8 @@ enum class Pass { find_instances, rewrite };
 class Walker {
 public:
     Walker(std::string_view s, Pass pass, const std::function<bool(const std::string&)>& readable,
-           std::vector<int>& instances, PreparedStep* prepared)
-        : s_(s), pass_(pass), readable_(readable), instances_(instances), prepared_(prepared) {}
+           std::vector<int>& instances, std::vector<int>& unreadable, PreparedStep* prepared)
+        : s_(s), pass_(pass), readable_(readable), instances_(instances), unreadable_(unreadable), prepared_(prepared) {}
 
     void run() {
         if (out()) out()->reserve(s_.size() + s_.size() / 16);
@@ -100,6 +100,8 @@ private:
             } else if (readable_(keyword_)) {
                 simple = true;
                 if (pass_ == Pass::find_instances) instances_.push_back(entity_);
+            } else if (pass_ == Pass::find_instances) {
+                unreadable_.push_back(entity_);
             }
         } else {
             const size_t word = i_;
@@ -178,7 +180,8 @@ private:
             copy(start, i_);
             return;
         }
-        prepared_->unresolved.push_back({entity_, keyword_, argument, target, {}, false});
+        const bool in_file = std::binary_search(unreadable_.begin(), unreadable_.end(), target);
+        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, {}, false});
         std::string& o = prepared_->text;
         if (depth == 1) {  // an attribute of its own: unset
             o.push_back('$');
@@ -195,6 +198,7 @@ private:
     Pass pass_;
     const std::function<bool(const std::string&)>& readable_;
     std::vector<int>& instances_;
+    std::vector<int>& unreadable_;
     PreparedStep* prepared_;
     size_t i_ = 0;
     bool in_data_ = false;
@@ -213,11 +217,12 @@ PreparedStep prepare_for_reader(std::string_view content, const std::function<bo
         known.emplace(keyword, r);
         return r;
     };
-    std::vector<int> instances;
-    Walker(content, Pass::find_instances, cached, instances, nullptr).run();
+    std::vector<int> instances, unreadable;
+    Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr).run();
     std::sort(instances.begin(), instances.end());
+    std::sort(unreadable.begin(), unreadable.end());
     PreparedStep prepared;
-    Walker(content, Pass::rewrite, cached, instances, &prepared).run();
+    Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared).run();
     return prepared;
 }
 

@@ -18,8 +18,9 @@ struct UnresolvedReference {
     std::string keyword;      // #from's entity type as written, e.g. "IFCRELAGGREGATES"
     size_t argument = 0;      // #from's attribute that holds the reference, counted from 0
     int to = 0;
+    bool in_file = false;     // #to is in the file, of a type the reader does not know
     std::string attribute;    // the attribute's name, filled in once the reader has #from
-    bool names_object = false;  // it stands where a relationship names a building object
+    bool names_object = false;  // missing from the file, where a relationship names a building object
 };
 
 struct PreparedStep {
