@@ -326,7 +326,9 @@ inline std::vector<int> frame_faces(FaceWriter& w, Point at, bool holes_first, b
 //  - #202: the box at (10, 0, 0) without its top and with its front face turned: really open, so
 //    the file's GrossVolume 5.5 stands; its faces' area 22 - 1 * 2 = 20;
 //  - #203: the frame of frame_faces at (0, 10, 0), each face listing its hole first: 0.036 m3, 1.44 m2;
-//  - #204: the frame at (5, 10, 0), holes first and no IFCFACEOUTERBOUND at all: the same.
+//  - #204: the frame at (5, 10, 0), holes first and no IFCFACEOUTERBOUND at all: the same;
+//  - #205: the box at (15, 0, 0) with its top in two halves, whose corners at x = 15.5 stand in
+//    the middle of the front and back faces' top edges (T-junctions), front face turned: 6 m3, 22 m2.
 inline std::string faceted_ifc4() {
     FaceWriter w{1000, {}};
     auto box = [&](Point lo, Point hi, std::vector<int> turn, bool brep, bool without_top = false) {
@@ -344,6 +346,14 @@ inline std::string faceted_ifc4() {
     const int s202 = box({10, 0, 0}, {11, 2, 3}, {2}, false, true);
     const int s203 = w.shape(frame_faces(w, {0, 10, 0}, true, true), true);
     const int s204 = w.shape(frame_faces(w, {5, 10, 0}, true, false), true);
+    std::vector<int> split_top;
+    {
+        const auto polygons = box_faces({15, 0, 0}, {16, 2, 3});
+        for (int k = 0; k < 5; ++k) split_top.push_back(w.face(k == 2 ? turned(polygons[k]) : polygons[k]));
+        split_top.push_back(w.face({{15, 0, 3}, {15.5, 0, 3}, {15.5, 2, 3}, {15, 2, 3}}));
+        split_top.push_back(w.face({{15.5, 0, 3}, {16, 0, 3}, {16, 2, 3}, {15.5, 2, 3}}));
+    }
+    const int s205 = w.shape(split_top, false);
     auto proxy = [](int id, const char* guid, const char* name, int shape) {
         return "#" + std::to_string(id) + "=IFCBUILDINGELEMENTPROXY('" + guid + "',$,'" + name + "',$,$,#23,#" +
                std::to_string(shape) + ",$,$);\n";
@@ -362,7 +372,8 @@ inline std::string faceted_ifc4() {
                                 proxy(201, "0bD1cD2eF3gH4iJ5kL6mN7", "Superficie con dos caras vueltas", s201) +
                                 proxy(202, "0cD1cD2eF3gH4iJ5kL6mN7", "Caja sin tapa", s202) +
                                 proxy(203, "0dD1cD2eF3gH4iJ5kL6mN7", "Marco", s203) +
-                                proxy(204, "0eD1cD2eF3gH4iJ5kL6mN7", "Marco sin borde exterior", s204) + w.text);
+                                proxy(204, "0eD1cD2eF3gH4iJ5kL6mN7", "Marco sin borde exterior", s204) +
+                                proxy(205, "0fD1cD2eF3gH4iJ5kL6mN7", "Caja con la tapa partida", s205) + w.text);
 }
 
 }  // namespace ifc_samples

@@ -42,9 +42,15 @@ TEST_F(FacetedSolids, ClosedShellsWithFacesTurnedTheWrongWayGetTheirVolume) {
         EXPECT_NEAR(object(id).volume, 6.0, 1e-9) << "#" << id;
         EXPECT_NEAR(object(id).area, 22.0, 1e-9) << "#" << id;
     }
-    EXPECT_EQ(stats_->closed_by_turning, 2u);
+    EXPECT_EQ(stats_->closed_by_turning, 3u);
     EXPECT_NEAR(object(201).bounds[0], 5.0, 1e-9);
     EXPECT_NEAR(object(201).bounds[5], 3.0, 1e-9);
+}
+
+TEST_F(FacetedSolids, FacesMeetingAtTJunctionsCloseTheShell) {
+    EXPECT_NEAR(object(205).volume, 6.0, 1e-9);
+    EXPECT_NEAR(object(205).area, 22.0, 1e-9);
+    EXPECT_EQ(stats_->closed_by_joining, 1u);
 }
 
 TEST_F(FacetedSolids, AMeshWithABorderStaysOpenAndKeepsTheAreaOfItsFaces) {

@@ -618,6 +618,7 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
             out.volume = mesh.volume;
             ++st.closed_mesh;
             if (mesh.closed_by_turning) ++st.closed_by_turning;
+            if (mesh.closed_by_joining) ++st.closed_by_joining;
         } else {
             const FileQuantities q = file_quantities(defs, units);
             if (q.volume) {

@@ -27,6 +27,7 @@ struct ConversionStats {
     size_t with_mesh = 0;              // their area is the mesh's surface area
     size_t closed_mesh = 0;            // their volume is the mesh's
     size_t closed_by_turning = 0;      // of those, closed once faces were turned consistently
+    size_t closed_by_joining = 0;      // of those, closed once T-junctions were joined
     size_t volume_from_quantities = 0;  // no closed mesh: the file's volume quantity
     size_t area_from_quantities = 0;    // no mesh: the file's area quantity
     size_t faces_reordered = 0;        // faces whose outer bound was not listed first

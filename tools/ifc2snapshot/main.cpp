@@ -73,10 +73,11 @@ int run(int argc, char** argv) {
         const size_t to_send = stats.with_guid - stats.spatial_containers;
         std::fprintf(stderr,
                      "ifc2snapshot: %s -> %s: %zu objects (%zu with a GUID, %zu spatial containers, %zu to send), "
-                     "%zu with a mesh (%zu closed, %zu of them once faces were turned), volume from %zu closed meshes "
-                     "and %zu quantity sets, area from %zu meshes and %zu quantity sets, %zu messages\n",
+                     "%zu with a mesh (%zu closed, %zu of them once faces were turned, %zu once T-junctions were "
+                     "joined), volume from %zu closed meshes and %zu quantity sets, area from %zu meshes and %zu "
+                     "quantity sets, %zu messages\n",
                      in.c_str(), out.c_str(), stats.objects, stats.with_guid, stats.spatial_containers, to_send,
-                     stats.with_mesh, stats.closed_mesh, stats.closed_by_turning, stats.closed_mesh,
+                     stats.with_mesh, stats.closed_mesh, stats.closed_by_turning, stats.closed_by_joining, stats.closed_mesh,
                      stats.volume_from_quantities, stats.with_mesh, stats.area_from_quantities, stats.messages.size());
     }
     return 0;
