@@ -3,9 +3,13 @@
 // missing from the file, and the IFC library's own output.
 #include "ifc_samples.h"
 #include "ifc_test_support.h"
+#include "library_output.h"
 #include "step_file.h"
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <iostream>
 
 using ifc2snapshot::Snapshot;
 using ifc2snapshot::SnapshotObject;
@@ -97,6 +101,26 @@ TEST(StructureCycles, AreBrokenWithAWarningAndTheLibraryPrintsNothing) {
         << run.err;
     const auto j = nlohmann::json::parse(read_file(dir.file("ciclos.json")));
     EXPECT_EQ(j["objects"].size(), 4u) << "every object stays";
+}
+
+// The libraries print diagnostics of their own to stdout and stderr, through both the C and the
+// C++ streams; they become messages, the first 20 lines in full.
+TEST(LibraryOutput, IsCaughtAndHandedOverAsMessages) {
+    std::vector<std::string> messages;
+    {
+        ifc2snapshot::LibraryOutput library;
+        std::cout << "through cout" << std::endl;
+        std::wcout << L"through wcout" << std::endl;
+        std::printf("through printf\n");
+        std::fprintf(stderr, "through stderr\n");
+        for (int i = 0; i < 21; ++i) std::cout << "line " << i << "\n";
+        library.finish(messages);
+    }
+    ASSERT_EQ(messages.size(), 21u);
+    EXPECT_EQ(messages.back(), "IFC library: 5 more lines like these");
+    for (const char* line : {"IFC library: through cout", "IFC library: through wcout", "IFC library: through printf",
+                             "IFC library: through stderr"})
+        EXPECT_NE(std::find(messages.begin(), messages.end(), line), messages.end()) << line;
 }
 
 // --- References to entities missing from the file --------------------------------------------------
