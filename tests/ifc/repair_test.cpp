@@ -187,7 +187,7 @@ TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElse
     const std::string data = "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
                              "#1=IFCA(#2,#9,'#9;',(#9,#2,#8),(#2, #9),(#8,#9));\n"
                              "#2=IFCB((#9));\n"
-                             "#3=IFCUNKNOWN(#9);\n"
+                             "#3=IfcUnknown(#9);\n"
                              "#4=(IFCA(#9)IFCB());\n"
                              "#5=IFCA(#3);\n"
                              "ENDSEC;\n";
@@ -196,7 +196,7 @@ TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElse
     EXPECT_EQ(prepared.text, "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
                              "#1=IFCA(#2,$,'#9;',(#2),(#2),());\n"
                              "#2=IFCB(());\n"
-                             "#3=IFCUNKNOWN(#9);\n"
+                             "#3=IfcUnknown(#9);\n"
                              "#4=(IFCA(#9)IFCB());\n"
                              "#5=IFCA($);\n"
                              "ENDSEC;\n");

@@ -546,8 +546,10 @@ std::string describe_unresolved(const ConversionStats& stats) {
     const auto unknown = static_cast<size_t>(
         std::count_if(stats.unresolved.begin(), stats.unresolved.end(), [](const auto& u) { return u.in_file; }));
     std::string text = std::to_string(total) + (total == 1 ? " reference" : " references");
-    if (unknown == 0) text += " to entities missing from the file";
-    else if (unknown == total) text += " to entities of a type the reader does not know";
+    if (unknown == 0) text += total == 1 ? " to an entity missing from the file" : " to entities missing from the file";
+    else if (unknown == total)
+        text += total == 1 ? " to an entity of a type the reader does not know"
+                           : " to entities of a type the reader does not know";
     else
         text += " (" + std::to_string(total - unknown) + " to entities missing from the file, " + std::to_string(unknown) +
                 " to entities of a type the reader does not know)";

@@ -15,7 +15,7 @@ namespace ifc2snapshot {
 /// reader cannot make (an entity type it does not know).
 struct UnresolvedReference {
     int from = 0;
-    std::string keyword;      // #from's entity type as written, e.g. "IFCRELAGGREGATES"
+    std::string keyword;      // #from's entity type in capitals, e.g. "IFCRELAGGREGATES"
     size_t argument = 0;      // #from's attribute that holds the reference, counted from 0
     int to = 0;
     bool in_file = false;     // #to is in the file, of a type the reader does not know
