@@ -72,11 +72,27 @@ TEST_F(DuplexModel, ExteriorWallMatchesTheVolumeTheAuthoringToolReported) {
     EXPECT_NEAR(wall->volume, reported, reported * 0.02);
 }
 
-TEST_F(DuplexModel, SpacesWithoutASolidTakeTheirAreaFromTheQuantitySet) {
-    // Space #819 has an open body; its "GSA Space Areas" quantity gives the area.
+TEST_F(DuplexModel, ClosedShellsWithFacesTurnedTheWrongWayAreMeasured) {
+    // Wall #5399 is a surface model whose faces do not all run the same way; the authoring
+    // tool gives it 25.8301 m3.
+    const auto* wall = find_object(*snapshot_, 5399);
+    ASSERT_NE(wall, nullptr);
+    EXPECT_EQ(text(property(*wall, "Atributos", "Guid")), "2O2Fr$t4X7Zf8NOew3FKau");
+    EXPECT_NEAR(wall->volume, 25.8301, 5e-5);
+    // Furniture surface models (a sofa, #17341) are closed only with their T-junctions joined.
+    const auto* sofa = find_object(*snapshot_, 17341);
+    ASSERT_NE(sofa, nullptr);
+    EXPECT_NEAR(sofa->volume, 0.42137, 1e-5);
+    EXPECT_EQ(stats_->closed_mesh, 232u) << "236 meshes: 4 railings have open ends";
+    EXPECT_EQ(stats_->closed_by_turning, 63u);
+    EXPECT_EQ(stats_->closed_by_joining, 16u);
+}
+
+TEST_F(DuplexModel, SpacesGiveTheSurfaceAreaOfTheirFacesNotTheFloorArea) {
+    // Space #819: its "GSA Space Areas" quantity says 7.80 m2 of floor; its faces measure more.
     const auto* space = find_object(*snapshot_, 819);
     ASSERT_NE(space, nullptr);
-    EXPECT_NEAR(space->area, 7.7999547, 1e-6);
+    EXPECT_NEAR(space->area, 52.54697, 1e-4);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // bounds, volumes and areas can be worked out by hand (see the comments beside them).
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <string>
+#include <vector>
 
 namespace ifc_samples {
 
@@ -21,7 +24,8 @@ inline std::string step_file(const std::string& schema, const std::string& data)
 //  - wall #100 at the storey origin, the same box with a 1 x 0.3 x 1 hole cut by opening #110:
 //    volume 4.2 - 0.3 = 3.9, surface 32.68 - 2 + 4(0.3) = 31.88;
 //  - proxy #80 without geometry whose quantities give volume 1.5 and area 2.25;
-//  - covering #120: one open 2 x 2 face at (1, 1) in the storey, with NetArea 4 in its quantities;
+//  - covering #120: one open 2 x 2 face at (1, 1) in the storey, whose quantities say NetArea 3.5
+//    (the face's own 4 is written) and GrossVolume 0.08 (written, as the face encloses nothing);
 //  - proxy #130 without a GUID.
 inline std::string building_ifc4() {
     return step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Proyecto',$,$,'Edificio de pruebas',$,(#20),#10);
@@ -101,8 +105,9 @@ inline std::string building_ifc4() {
 #142=IFCCARTESIANPOINT((2.,0.,0.));
 #143=IFCCARTESIANPOINT((2.,2.,0.));
 #144=IFCCARTESIANPOINT((0.,2.,0.));
-#145=IFCELEMENTQUANTITY('1fB1cD2eF3gH4iJ5kL6mN7',$,'Qto_CoveringBaseQuantities',$,$,(#146));
-#146=IFCQUANTITYAREA('NetArea',$,$,4.,$);
+#145=IFCELEMENTQUANTITY('1fB1cD2eF3gH4iJ5kL6mN7',$,'Qto_CoveringBaseQuantities',$,$,(#146,#148));
+#146=IFCQUANTITYAREA('NetArea',$,$,3.5,$);
+#148=IFCQUANTITYVOLUME('GrossVolume',$,$,0.08,$);
 #147=IFCRELDEFINESBYPROPERTIES('2fB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#120),#145);
 #130=IFCBUILDINGELEMENTPROXY($,$,'Sin GUID',$,$,#31,$,$,$);
 )");
@@ -232,6 +237,143 @@ inline std::string curved_ifc4() {
 #515=IFCCARTESIANPOINT((30.,2.,1.));
 #516=IFCCARTESIANPOINT((30.,0.,1.));
 )");
+}
+
+// --- Faceted geometry --------------------------------------------------------------------------
+
+using Point = std::array<double, 3>;
+using Polygon = std::vector<Point>;
+
+inline Polygon turned(Polygon p) { return Polygon(p.rbegin(), p.rend()); }
+
+/// The six faces of a box, each running counter-clockwise seen from outside:
+/// 0 left (-x), 1 right (+x), 2 front (-y), 3 back (+y), 4 bottom (-z), 5 top (+z).
+inline std::vector<Polygon> box_faces(Point lo, Point hi) {
+    const double x0 = lo[0], y0 = lo[1], z0 = lo[2], x1 = hi[0], y1 = hi[1], z1 = hi[2];
+    return {{{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}},
+            {{x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}},
+            {{x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}, {x0, y0, z1}},
+            {{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}},
+            {{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}},
+            {{x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}}};
+}
+
+/// Writes points, loops and faces as STEP entities numbered from `next` on.
+struct FaceWriter {
+    int next;
+    std::string text;
+
+    int add(const std::string& entity) {
+        text += "#" + std::to_string(next) + "=" + entity + ";\n";
+        return next++;
+    }
+    static std::string ref(int id) { return "#" + std::to_string(id); }
+    int loop(const Polygon& polygon) {
+        std::string points;
+        for (const Point& p : polygon) {
+            const int id = add("IFCCARTESIANPOINT((" + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," +
+                               std::to_string(p[2]) + "))");
+            points += (points.empty() ? "" : ",") + ref(id);
+        }
+        return add("IFCPOLYLOOP((" + points + "))");
+    }
+    /// A face with holes; `holes_first` lists them before the outer boundary, and without
+    /// `outer_bound` every boundary is a plain IFCFACEBOUND.
+    int face(const Polygon& outer, const std::vector<Polygon>& holes = {}, bool holes_first = false,
+             bool outer_bound = true) {
+        std::string bounds, hole_bounds;
+        const int o = add(std::string(outer_bound ? "IFCFACEOUTERBOUND(" : "IFCFACEBOUND(") + ref(loop(outer)) + ",.T.)");
+        for (const Polygon& h : holes) hole_bounds += "," + ref(add("IFCFACEBOUND(" + ref(loop(h)) + ",.T.)"));
+        bounds = holes_first ? hole_bounds.substr(1) + "," + ref(o) : ref(o) + hole_bounds;
+        return add("IFCFACE((" + bounds + "))");
+    }
+    /// A product definition shape holding the faces as a closed shell (a brep) or as one face set
+    /// of a surface model.
+    int shape(const std::vector<int>& faces, bool brep) {
+        std::string list;
+        for (int f : faces) list += (list.empty() ? "" : ",") + ref(f);
+        const int item = brep ? add("IFCFACETEDBREP(" + ref(add("IFCCLOSEDSHELL((" + list + "))")) + ")")
+                              : add("IFCFACEBASEDSURFACEMODEL((" + ref(add("IFCCONNECTEDFACESET((" + list + "))")) + "))");
+        const int representation =
+            add("IFCSHAPEREPRESENTATION(#20,'Body','" + std::string(brep ? "Brep" : "SurfaceModel") + "',(" + ref(item) + "))");
+        return add("IFCPRODUCTDEFINITIONSHAPE($,$,(" + ref(representation) + "))");
+    }
+};
+
+/// A 1 x 1 frame, 0.1 thick, in the xz plane with a 0.8 x 0.8 hole: volume 0.36 * 0.1 = 0.036,
+/// surface 2 * 0.36 + 4 * 0.1 + 4 * 0.08 = 1.44.
+inline std::vector<int> frame_faces(FaceWriter& w, Point at, bool holes_first, bool outer_bound) {
+    const double x = at[0], y = at[1], z = at[2], t = 0.1;
+    std::vector<int> faces;
+    faces.push_back(w.face({{x, y, z}, {x + 1, y, z}, {x + 1, y, z + 1}, {x, y, z + 1}},
+                           {{{x + .1, y, z + .1}, {x + .1, y, z + .9}, {x + .9, y, z + .9}, {x + .9, y, z + .1}}},
+                           holes_first, outer_bound));
+    faces.push_back(w.face({{x, y + t, z}, {x, y + t, z + 1}, {x + 1, y + t, z + 1}, {x + 1, y + t, z}},
+                           {{{x + .1, y + t, z + .1}, {x + .9, y + t, z + .1}, {x + .9, y + t, z + .9}, {x + .1, y + t, z + .9}}},
+                           holes_first, outer_bound));
+    const auto outside = box_faces({x, y, z}, {x + 1, y + t, z + 1});
+    const auto inside = box_faces({x + .1, y, z + .1}, {x + .9, y + t, z + .9});
+    for (int k : {0, 1, 4, 5}) {
+        faces.push_back(w.face(outside[k]));
+        faces.push_back(w.face(turned(inside[k])));  // facing into the hole
+    }
+    return faces;
+}
+
+// IFC4, metres, faceted solids whose faces the file gets wrong in the ways real files do:
+//  - #200: a closed shell, the 1 x 2 x 3 box at (0, 0, 0), its right face turned inward: 6 m3, 22 m2;
+//  - #201: the same box as a surface model at (5, 0, 0), front and top faces turned: 6 m3, 22 m2;
+//  - #202: the box at (10, 0, 0) without its top and with its front face turned: really open, so
+//    the file's GrossVolume 5.5 stands; its faces' area 22 - 1 * 2 = 20;
+//  - #203: the frame of frame_faces at (0, 10, 0), each face listing its hole first: 0.036 m3, 1.44 m2;
+//  - #204: the frame at (5, 10, 0), holes first and no IFCFACEOUTERBOUND at all: the same;
+//  - #205: the box at (15, 0, 0) with its top in two halves, whose corners at x = 15.5 stand in
+//    the middle of the front and back faces' top edges (T-junctions), front face turned: 6 m3, 22 m2.
+inline std::string faceted_ifc4() {
+    FaceWriter w{1000, {}};
+    auto box = [&](Point lo, Point hi, std::vector<int> turn, bool brep, bool without_top = false) {
+        std::vector<int> faces;
+        const auto polygons = box_faces(lo, hi);
+        for (int k = 0; k < 6; ++k) {
+            if (without_top && k == 5) continue;
+            const bool t = std::find(turn.begin(), turn.end(), k) != turn.end();
+            faces.push_back(w.face(t ? turned(polygons[k]) : polygons[k]));
+        }
+        return w.shape(faces, brep);
+    };
+    const int s200 = box({0, 0, 0}, {1, 2, 3}, {1}, true);
+    const int s201 = box({5, 0, 0}, {6, 2, 3}, {2, 5}, false);
+    const int s202 = box({10, 0, 0}, {11, 2, 3}, {2}, false, true);
+    const int s203 = w.shape(frame_faces(w, {0, 10, 0}, true, true), true);
+    const int s204 = w.shape(frame_faces(w, {5, 10, 0}, true, false), true);
+    std::vector<int> split_top;
+    {
+        const auto polygons = box_faces({15, 0, 0}, {16, 2, 3});
+        for (int k = 0; k < 5; ++k) split_top.push_back(w.face(k == 2 ? turned(polygons[k]) : polygons[k]));
+        split_top.push_back(w.face({{15, 0, 3}, {15.5, 0, 3}, {15.5, 2, 3}, {15, 2, 3}}));
+        split_top.push_back(w.face({{15.5, 0, 3}, {16, 0, 3}, {16, 2, 3}, {15.5, 2, 3}}));
+    }
+    const int s205 = w.shape(split_top, false);
+    auto proxy = [](int id, const char* guid, const char* name, int shape) {
+        return "#" + std::to_string(id) + "=IFCBUILDINGELEMENTPROXY('" + guid + "',$,'" + name + "',$,$,#23,#" +
+               std::to_string(shape) + ",$,$);\n";
+    };
+    return step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9N',$,'Caras',$,$,$,$,(#20),#10);
+#10=IFCUNITASSIGNMENT((#11));
+#11=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCLOCALPLACEMENT($,#21);
+#30=IFCELEMENTQUANTITY('0gC1cD2eF3gH4iJ5kL6mN7',$,'Cantidades',$,$,(#31));
+#31=IFCQUANTITYVOLUME('GrossVolume',$,$,5.5,$);
+#32=IFCRELDEFINESBYPROPERTIES('1gC1cD2eF3gH4iJ5kL6mN7',$,$,$,(#202),#30);
+)" + proxy(200, "0aD1cD2eF3gH4iJ5kL6mN7", "Caja con una cara vuelta", s200) +
+                                proxy(201, "0bD1cD2eF3gH4iJ5kL6mN7", "Superficie con dos caras vueltas", s201) +
+                                proxy(202, "0cD1cD2eF3gH4iJ5kL6mN7", "Caja sin tapa", s202) +
+                                proxy(203, "0dD1cD2eF3gH4iJ5kL6mN7", "Marco", s203) +
+                                proxy(204, "0eD1cD2eF3gH4iJ5kL6mN7", "Marco sin borde exterior", s204) +
+                                proxy(205, "0fD1cD2eF3gH4iJ5kL6mN7", "Caja con la tapa partida", s205) + w.text);
 }
 
 }  // namespace ifc_samples

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/wait.h>
 
 namespace ifc_test {
 
@@ -45,6 +46,28 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+inline std::string read_file(const std::string& path);
+
+/// What a run of the command-line converter gave: exit status (-1 when it did not exit), and
+/// what it wrote on its standard output and standard error.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs the converter with the arguments (quoted by the caller) inside dir.
+inline ToolRun run_converter(const std::string& args, const ScratchDir& dir) {
+    const std::string command = std::string("'") + KB_IFC2SNAPSHOT_EXE + "' " + args + " >'" + dir.file("stdout.txt") +
+                                "' 2>'" + dir.file("stderr.txt") + "'";
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = read_file(dir.file("stdout.txt"));
+    run.err = read_file(dir.file("stderr.txt"));
+    return run;
+}
 
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -36,6 +36,44 @@ TEST(TextToUtf8, ReplacesWhatIsNoCharacter) {
     EXPECT_EQ(to_utf8(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
 }
 
+std::string decoded(const std::string& body) {
+    const std::u32string d = ifc2snapshot::decode_step_string(body);
+    return to_utf8(std::wstring(d.begin(), d.end()));
+}
+
+TEST(StepStrings, EveryEscapeIsDecoded) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"O''Brien''s wall", "O'Brien's wall"},
+        {"Hole Has Wall''s Side Material", "Hole Has Wall's Side Material"},
+        {"''", "'"},
+        {R"(C:\\Temp\\)", R"(C:\Temp\)"},
+        {R"(caf\X\E9)", "caf\xC3\xA9"},
+        {R"(\S\a)", "\xC3\xA1"},
+        {R"(\S\'')", "\xC2\xA7"},
+        {R"(\S\\\)", "\xC3\x9C"},
+        {R"(\PE\\S\0)", "\xD0\x90"},  // ISO 8859-5: Cyrillic A
+        {R"(\X2\00E100F1\X0\)", "\xC3\xA1\xC3\xB1"},
+        {R"(\X2\D83DDE00\X0\)", "\xF0\x9F\x98\x80"},
+        {R"(\X4\0001F600\X0\)", "\xF0\x9F\x98\x80"},
+        {R"(\X2\0041\X0\\X\E9'')", "A\xC3\xA9'"},
+        {"Espa\xC3\xB1" "a", "Espa\xC3\xB1" "a"},
+        {"Espa\xF1" "a", "Espa\xC3\xB1" "a"},
+        {R"(\X2\00E)", R"(\X2\00E)"},  // no escape after all: kept as written
+        {R"(x\P\y)", R"(x\P\y)"},
+    };
+    for (const auto& [body, expected] : cases) EXPECT_EQ(decoded(body), expected) << body;
+}
+
+TEST(StepStrings, AreWrittenBackInAFormTheReaderTakesAsItIs) {
+    for (const std::u32string& text : {std::u32string(U"it's"), std::u32string(U"a\\b\\"), std::u32string(U"line\nbreak"),
+                                      std::u32string(U"\u00E1\u20AC\U0001F600"), std::u32string(UR"(\X2\0041\X0\)")}) {
+        const std::string encoded = ifc2snapshot::encode_step_string(text);
+        for (char c : encoded) EXPECT_TRUE(c >= 0x20 && c <= 0x7E && c != '\'') << encoded;
+        EXPECT_EQ(ifc2snapshot::decode_step_string(encoded), text) << encoded;
+    }
+    EXPECT_EQ(to_utf8(L"\xD83D\xDE00"), "\xF0\x9F\x98\x80") << "a surrogate pair from the reader is one character";
+}
+
 TEST(StepNumbers, ParseTheStepSpellingsOfReals) {
     EXPECT_EQ(parse_step_number("5."), 5.0);
     EXPECT_EQ(parse_step_number("-0.25"), -0.25);

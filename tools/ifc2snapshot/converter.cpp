@@ -1,7 +1,9 @@
 #include "converter.h"
 
 #include "fixed_heap.h"
+#include "library_output.h"
 #include "mesh_measure.h"
+#include "model_repair.h"
 #include "text.h"
 
 #include <ifcpp/geometry/Carve/GeometryConverter.h>
@@ -451,6 +453,7 @@ std::vector<GeometryMeasure> measure_geometry(ReadModel& read, const std::vector
                                               std::vector<std::string>& messages) {
     std::vector<GeometryMeasure> measured(objects.size());
     std::string failure;
+    LibraryOutput library_output;
     {
         FixedHeapScope heap;
         if (!heap.active()) {
@@ -486,6 +489,7 @@ std::vector<GeometryMeasure> measure_geometry(ReadModel& read, const std::vector
             }
         }
     }
+    library_output.finish(messages);
     if (!failure.empty()) throw ReadError(failure);
     return measured;
 }
@@ -517,12 +521,59 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The first few unresolved references, "#60 IFCRELAGGREGATES.RelatedObjects -> #500, ...".
+std::string unresolved_list(const std::vector<UnresolvedReference>& refs, bool objects_only) {
+    std::string text;
+    size_t shown = 0, total = 0;
+    for (const auto& u : refs) {
+        if (objects_only && !u.names_object) continue;
+        ++total;
+        if (++shown > 3) continue;
+        if (!text.empty()) text += ", ";
+        text += "#" + std::to_string(u.from) + " " + u.keyword;
+        if (!u.attribute.empty()) text += "." + u.attribute;
+        text += " -> #" + std::to_string(u.to);
+    }
+    if (total > 3) text += ", ...";
+    return text;
+}
+
 } // namespace
 
-Snapshot convert_model(ReadModel& read, const std::string& file_name, ConversionStats* stats) {
+std::string describe_unresolved(const ConversionStats& stats) {
+    const size_t total = stats.unresolved.size();
+    if (total == 0) return {};
+    const auto unknown = static_cast<size_t>(
+        std::count_if(stats.unresolved.begin(), stats.unresolved.end(), [](const auto& u) { return u.in_file; }));
+    std::string text = std::to_string(total) + (total == 1 ? " reference" : " references");
+    if (unknown == 0) text += total == 1 ? " to an entity missing from the file" : " to entities missing from the file";
+    else if (unknown == total)
+        text += total == 1 ? " to an entity of a type the reader does not know"
+                           : " to entities of a type the reader does not know";
+    else
+        text += " (" + std::to_string(total - unknown) + " to entities missing from the file, " + std::to_string(unknown) +
+                " to entities of a type the reader does not know)";
+    text += " could not be resolved (" + unresolved_list(stats.unresolved, false) + ")";
+    if (stats.objects_lost == 1) text += "; 1 of them stands for a building object, which is missing from the snapshot";
+    else if (stats.objects_lost)
+        text += "; " + std::to_string(stats.objects_lost) +
+                " of them stand for building objects, which are missing from the snapshot";
+    return text;
+}
+
+Snapshot convert_model(ReadModel& read, const std::string& file_name, ConversionStats* stats,
+                       const ConversionOptions& options) {
     ConversionStats local;
     ConversionStats& st = stats ? *stats : local;
     st.messages.insert(st.messages.end(), read.messages.begin(), read.messages.end());
+    st.unresolved = read.unresolved;
+    st.objects_lost = static_cast<size_t>(
+        std::count_if(st.unresolved.begin(), st.unresolved.end(), [](const auto& u) { return u.names_object; }));
+    if (st.objects_lost && !options.allow_dangling)
+        throw MissingObjectsError(std::to_string(st.objects_lost) +
+                                  (st.objects_lost == 1 ? " reference names a building object" : " references name building objects") +
+                                  " missing from the file (" + unresolved_list(st.unresolved, true) +
+                                  "): it looks cut short or damaged");
 
     BuildingModel& model = *read.model;
     std::vector<shared_ptr<IfcObjectDefinition>> objects;
@@ -535,6 +586,11 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
     if (!any_product)
         throw ReadError("the file holds no building object (no product: a type or property library?)");
 
+    st.warnings = break_structure_cycles(model);
+    st.faces_reordered = put_outer_bounds_first(model);
+    if (st.faces_reordered)
+        st.messages.push_back(std::to_string(st.faces_reordered) +
+                              " faces listed a hole before their outer bound: the outer bound is taken first");
     const std::vector<GeometryMeasure> geometry = measure_geometry(read, objects, st.messages);
     const ProjectUnits units = project_units(model);
 
@@ -550,23 +606,30 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
         const Definitions defs = definitions_of(object);
         add_property_sets(defs, out.property_sets);
 
+        // The area is always the surface area of the object's own faces when it has any (the
+        // viewer adds these up as surface areas); the file's quantities stand in only for what
+        // the geometry does not give: a volume where no mesh is closed, an area where there is
+        // no mesh at all.
         const MeshMeasure& mesh = geometry[i].mesh;
         out.bounds = mesh.has_mesh ? mesh.bounds : geometry[i].parts_bounds;
-        if (mesh.has_mesh) ++st.with_mesh;
+        if (mesh.has_mesh) {
+            ++st.with_mesh;
+            out.area = mesh.area;
+        }
         if (mesh.all_closed) {
             out.volume = mesh.volume;
-            out.area = mesh.area;
-            ++st.measured_from_mesh;
+            ++st.closed_mesh;
+            if (mesh.closed_by_turning) ++st.closed_by_turning;
+            if (mesh.closed_by_joining) ++st.closed_by_joining;
         } else {
             const FileQuantities q = file_quantities(defs, units);
-            if (q.volume || q.area) ++st.measured_from_quantities;
-            out.volume = q.volume.value_or(0.0);
-            // The faces of an open mesh enclose no volume, but their area is well defined.
-            if (q.area) {
+            if (q.volume) {
+                out.volume = *q.volume;
+                ++st.volume_from_quantities;
+            }
+            if (!mesh.has_mesh && q.area) {
                 out.area = *q.area;
-            } else if (mesh.has_mesh) {
-                out.area = mesh.area;
-                ++st.area_from_open_mesh;
+                ++st.area_from_quantities;
             }
         }
 
@@ -579,9 +642,9 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
     return snapshot;
 }
 
-Snapshot convert_ifc_file(const std::string& path, ConversionStats* stats) {
+Snapshot convert_ifc_file(const std::string& path, ConversionStats* stats, const ConversionOptions& options) {
     ReadModel read = read_ifc_file(path);
-    return convert_model(read, base_name(path), stats);
+    return convert_model(read, base_name(path), stats, options);
 }
 
 } // namespace ifc2snapshot

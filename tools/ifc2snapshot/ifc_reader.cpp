@@ -1,10 +1,13 @@
 #include "ifc_reader.h"
 
+#include "library_output.h"
 #include "text.h"
 
 #include <ifcpp/model/BuildingModel.h>
 #include <ifcpp/model/BuildingException.h>
 #include <ifcpp/reader/ReaderSTEP.h>
+#include <ifcpp/IFC4/EntityFactory.h>
+#include <ifcpp/IFC4/include/IfcRelationship.h>
 
 #include <algorithm>
 #include <cctype>
@@ -74,7 +77,38 @@ void keep_message(void* target, shared_ptr<StatusCallback::Message> m) {
     }
 }
 
+bool reader_makes(const std::string& keyword) {
+    const std::unique_ptr<BuildingEntity> entity(EntityFactory::createEntityObject(keyword));
+    return entity != nullptr;
+}
+
+// Names each unresolved reference's attribute from the entity the reader made.
+void name_attributes(BuildingModel& model, std::vector<UnresolvedReference>& unresolved) {
+    const auto& entities = model.getMapIfcEntities();
+    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
+    for (auto& u : unresolved) {
+        const auto found = entities.find(u.from);
+        if (found == entities.end() || !found->second) continue;
+        attributes.clear();
+        found->second->getAttributes(attributes);
+        if (u.argument < attributes.size()) u.attribute = attributes[u.argument].first;
+        u.names_object = !u.in_file && dynamic_pointer_cast<IfcRelationship>(found->second) &&
+                         names_building_objects(u.attribute);
+    }
+}
+
 } // namespace
+
+bool names_building_objects(std::string_view attribute) {
+    static const char* const names[] = {
+        "RelatingObject", "RelatedObjects", "RelatingStructure", "RelatedElements", "RelatingElement",
+        "RelatedElement", "RealizingElements", "RelatingBuildingElement", "RelatedBuildingElement",
+        "RelatingSpace", "RelatedSpace", "RelatedCoverings", "RelatingProduct", "RelatedBuildings",
+        "RelatedControlElements", "RelatingFlowElement"};
+    for (const char* n : names)
+        if (attribute == n) return true;
+    return false;
+}
 
 std::string read_step_schema(std::string_view content) {
     std::string_view rest = content;
@@ -167,19 +201,30 @@ ReadModel read_ifc_content(std::string content) {
         throw ReadError("unsupported schema " + result.schema + " (IFC2X3 and IFC4 are read)");
     check_complete(content);
 
+    PreparedStep prepared = prepare_for_reader(content, &reader_makes);
+    std::string().swap(content);
+    result.unresolved = std::move(prepared.unresolved);
+
     result.model = std::make_shared<BuildingModel>();
     auto reader = std::make_shared<ReaderSTEP>();
     reader->setMessageCallBack(&result.messages, &keep_message);
     result.model->setMessageCallBack(&result.messages, &keep_message);
-    try {
-        ReaderLocale locale;
-        reader->loadModelFromString(content, result.model);
-    } catch (const BuildingException& e) {
-        throw ReadError(std::string("the IFC reader failed: ") + e.what());
-    } catch (const std::exception& e) {
-        throw ReadError(std::string("the IFC reader failed: ") + e.what());
+    std::string failure;
+    {
+        LibraryOutput library_output;
+        try {
+            ReaderLocale locale;
+            reader->loadModelFromString(prepared.text, result.model);
+        } catch (const BuildingException& e) {
+            failure = std::string("the IFC reader failed: ") + e.what();
+        } catch (const std::exception& e) {
+            failure = std::string("the IFC reader failed: ") + e.what();
+        }
+        library_output.finish(result.messages);
     }
+    if (!failure.empty()) throw ReadError(failure);
     result.model->unsetMessageCallBack();
+    name_attributes(*result.model, result.unresolved);
     if (result.model->getMapIfcEntities().empty())
         throw ReadError("no entities could be read from the DATA section");
     return result;

@@ -2,6 +2,8 @@
 // the file can be converted at all.
 #pragma once
 
+#include "step_file.h"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -36,10 +38,19 @@ struct ReadModel {
     std::shared_ptr<BuildingModel> model;
     std::string schema;
     std::vector<std::string> messages;  // warnings and errors the reader reported, UTF-8
+    /// References to entities missing from the file (or of a type the reader does not know),
+    /// in file order. The reader got them as unset attributes or shorter lists.
+    std::vector<UnresolvedReference> unresolved;
 };
 
+/// True for the attributes through which a relationship names building objects
+/// (RelatedObjects, RelatedElements, RelatingStructure, ...).
+bool names_building_objects(std::string_view attribute);
+
 /// Reads the file at path. Throws ReadError when the file cannot be opened (or is a folder), is
-/// not an IFC STEP file, names an unsupported schema, is truncated, or yields no entity.
+/// not an IFC STEP file, names an unsupported schema, is truncated, or yields no entity. The
+/// text goes to the reader through prepare_for_reader; what the library prints itself goes to
+/// the messages.
 ReadModel read_ifc_file(const std::string& path);
 
 /// Same, from the file's bytes.

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <map>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace ifc2snapshot {
@@ -19,6 +23,8 @@ struct Accumulator {
                     -std::numeric_limits<double>::infinity()};
     bool any_face = false;
     bool all_closed = true;
+    bool closed_by_turning = false;
+    bool closed_by_joining = false;
     double volume = 0;
     double area = 0;
 
@@ -36,29 +42,249 @@ Vec cross3(const Vec& a, const Vec& b) {
 
 double dot3(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
+// The faces of the meshes that the mesh library calls open. An open mesh there means only that
+// some edge has no opposite half-edge, which is also what a closed shell with some faces turned
+// the wrong way looks like (the library pairs an edge only with one running the other way).
+// Matching edges by their two vertices instead of by direction tells the two apart.
+struct LooseFaces {
+    std::vector<const void*> keys;  // the vertices of every face, one face after the other
+    std::vector<Vec> points;        // where each of those lies
+    std::vector<size_t> first;      // where each face starts in keys; one more entry at the end
+    std::vector<double> volume_x3;  // (p - o)·A of each face as it is oriented
+    std::vector<bool> joined;       // the face had vertices of T-junctions put into its edges
+};
+
+struct HalfEdge {
+    const void* lo;
+    const void* hi;
+    size_t face;
+    bool forward;  // the face runs from lo to hi
+};
+
+const std::less<const void*> before;
+
+// Every edge of every face, sorted so that the uses of one edge come together.
+std::vector<HalfEdge> half_edges_of(const LooseFaces& loose) {
+    std::vector<HalfEdge> half_edges;
+    half_edges.reserve(loose.keys.size());
+    for (size_t f = 0; f + 1 < loose.first.size(); ++f) {
+        const size_t n = loose.first[f + 1] - loose.first[f];
+        for (size_t k = 0; k < n; ++k) {
+            const void* a = loose.keys[loose.first[f] + k];
+            const void* b = loose.keys[loose.first[f] + (k + 1) % n];
+            if (a == b) continue;
+            const bool forward = before(a, b);
+            half_edges.push_back({forward ? a : b, forward ? b : a, f, forward});
+        }
+    }
+    std::sort(half_edges.begin(), half_edges.end(), [](const HalfEdge& x, const HalfEdge& y) {
+        if (x.lo != y.lo) return before(x.lo, y.lo);
+        if (x.hi != y.hi) return before(x.hi, y.hi);
+        return x.face < y.face;
+    });
+    return half_edges;
+}
+
+// A T-junction: a vertex of one face in the middle of another face's edge. The shell has no gap
+// there, but the long edge and the two short ones do not match end to end. Each border edge
+// (used by one face only) gets the border vertices that lie on it, so that it matches the short
+// edges. Returns false when there was nothing to join (or too much to try).
+bool join_t_junctions(LooseFaces& loose, const std::vector<HalfEdge>& half_edges) {
+    std::vector<const HalfEdge*> border;
+    for (size_t i = 0; i < half_edges.size();) {
+        size_t j = i + 1;
+        while (j < half_edges.size() && half_edges[j].lo == half_edges[i].lo && half_edges[j].hi == half_edges[i].hi) ++j;
+        if (j - i == 1) border.push_back(&half_edges[i]);
+        i = j;
+    }
+    if (border.empty() || border.size() > 4000) return false;
+    std::vector<std::pair<const void*, Vec>> vertices;
+    {
+        std::unordered_map<const void*, Vec> where;
+        for (size_t k = 0; k < loose.keys.size(); ++k) where.emplace(loose.keys[k], loose.points[k]);
+        for (const HalfEdge* e : border)
+            for (const void* v : {e->lo, e->hi}) vertices.emplace_back(v, where.at(v));
+        std::sort(vertices.begin(), vertices.end(), [](const auto& x, const auto& y) { return before(x.first, y.first); });
+        vertices.erase(std::unique(vertices.begin(), vertices.end(),
+                                   [](const auto& x, const auto& y) { return x.first == y.first; }),
+                       vertices.end());
+    }
+    auto position = [&](const void* v) {
+        return std::lower_bound(vertices.begin(), vertices.end(), v,
+                                [](const auto& x, const void* key) { return before(x.first, key); })->second;
+    };
+
+    // The vertices inside each border edge, by their distance from its lo end.
+    constexpr double tolerance = 1e-6;  // metres
+    std::unordered_map<const HalfEdge*, std::vector<std::pair<double, const void*>>> inside;
+    for (const HalfEdge* e : border) {
+        const Vec a = position(e->lo);
+        const Vec d = position(e->hi) - a;
+        const double length2 = dot3(d, d);
+        if (!(length2 > tolerance * tolerance)) continue;
+        for (const auto& [v, p] : vertices) {
+            if (v == e->lo || v == e->hi) continue;
+            const Vec q = p - a;
+            const double t = dot3(q, d) / length2;
+            if (!(t > 0 && t < 1)) continue;
+            const Vec off = q - d * t;
+            if (dot3(off, off) < tolerance * tolerance && t * t * length2 > tolerance * tolerance &&
+                (1 - t) * (1 - t) * length2 > tolerance * tolerance)
+                inside[e].emplace_back(t, v);
+        }
+    }
+    if (inside.empty()) return false;
+
+    // The faces again, each border edge with its inner vertices put in along the way it runs.
+    std::map<std::tuple<size_t, const void*, const void*>, const std::vector<std::pair<double, const void*>>*> by_face;
+    for (auto& [e, list] : inside) {
+        std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+        by_face[{e->face, e->lo, e->hi}] = &list;
+    }
+    LooseFaces joined;
+    joined.first.push_back(0);
+    joined.volume_x3 = loose.volume_x3;
+    joined.joined.assign(loose.volume_x3.size(), false);
+    for (size_t f = 0; f < loose.volume_x3.size(); ++f) {
+        const size_t n = loose.first[f + 1] - loose.first[f];
+        for (size_t k = 0; k < n; ++k) {
+            const size_t at = loose.first[f] + k;
+            const void* a = loose.keys[at];
+            const void* b = loose.keys[loose.first[f] + (k + 1) % n];
+            joined.keys.push_back(a);
+            joined.points.push_back(loose.points[at]);
+            const bool forward = before(a, b);
+            const auto found = by_face.find({f, forward ? a : b, forward ? b : a});
+            if (found == by_face.end()) continue;
+            joined.joined[f] = true;
+            const auto& list = *found->second;
+            for (size_t i = 0; i < list.size(); ++i) {
+                const void* v = list[forward ? i : list.size() - 1 - i].second;
+                joined.keys.push_back(v);
+                joined.points.push_back(position(v));
+            }
+        }
+        joined.first.push_back(joined.keys.size());
+    }
+    loose = std::move(joined);
+    return true;
+}
+
+// A shell made of the loose faces: closed when each of its edges joins exactly two faces, and
+// orientable when the faces can be turned so that every such pair runs the edge both ways.
+// Returns how much is enclosed by the shells that are both, and whether every face belongs to
+// one of those.
+struct LooseResult {
+    double volume = 0;
+    bool all_closed = true;
+    bool any_turned = false;  // a closed shell had faces running against the others
+    bool any_joined = false;  // a closed shell is closed thanks to joined T-junctions
+};
+
+LooseResult measure_loose_faces(LooseFaces loose) {
+    LooseResult result;
+    const size_t faces = loose.volume_x3.size();
+    if (faces == 0) return result;
+    loose.joined.assign(faces, false);
+    std::vector<HalfEdge> half_edges = half_edges_of(loose);
+    if (join_t_junctions(loose, half_edges)) half_edges = half_edges_of(loose);
+
+    // Faces meet at edges shared by exactly two; a face at any other edge (a border, or three
+    // and more faces) is in an open shell. `same` says the two run the edge the same way, so
+    // one of them must be turned.
+    struct Neighbour {
+        size_t face;
+        bool same;
+    };
+    std::vector<std::vector<Neighbour>> neighbours(faces);
+    std::vector<bool> at_border(faces, false);
+    for (size_t i = 0; i < half_edges.size();) {
+        size_t j = i + 1;
+        while (j < half_edges.size() && half_edges[j].lo == half_edges[i].lo && half_edges[j].hi == half_edges[i].hi) ++j;
+        if (j - i == 2) {
+            const HalfEdge& x = half_edges[i];
+            const HalfEdge& y = half_edges[i + 1];
+            const bool same = x.forward == y.forward;
+            neighbours[x.face].push_back({y.face, same});
+            neighbours[y.face].push_back({x.face, same});
+        } else {
+            for (size_t k = i; k < j; ++k) at_border[half_edges[k].face] = true;
+        }
+        i = j;
+    }
+
+    // Each shell in turn, from its first face, every face turned to agree with its neighbours.
+    std::vector<int> turned(faces, -1);
+    std::vector<size_t> shell;
+    for (size_t seed = 0; seed < faces; ++seed) {
+        if (turned[seed] >= 0) continue;
+        shell.assign(1, seed);
+        turned[seed] = 0;
+        bool closed = true;
+        for (size_t k = 0; k < shell.size(); ++k) {
+            const size_t f = shell[k];
+            if (at_border[f]) closed = false;
+            for (const Neighbour& n : neighbours[f]) {
+                const int want = turned[f] ^ (n.same ? 1 : 0);
+                if (turned[n.face] < 0) {
+                    turned[n.face] = want;
+                    shell.push_back(n.face);
+                } else if (turned[n.face] != want) {
+                    closed = false;  // one-sided, like a Moebius strip
+                }
+            }
+        }
+        if (!closed) {
+            result.all_closed = false;
+            continue;
+        }
+        std::sort(shell.begin(), shell.end());  // the sum in face order, as the file gives them
+        double signed_x3 = 0;
+        for (size_t f : shell) {
+            signed_x3 += turned[f] ? -loose.volume_x3[f] : loose.volume_x3[f];
+            if (turned[f] != turned[seed]) result.any_turned = true;
+            if (loose.joined[f]) result.any_joined = true;
+        }
+        result.volume += std::fabs(signed_x3) / 3.0;  // turned outward
+    }
+    return result;
+}
+
 // One mesh set: every face's area vector (Newell's formula, right for any planar polygon,
 // convex or not) gives its area, and by the divergence theorem the sum of (p - o)·A over the
 // faces is three times the signed enclosed volume, for any fixed point o; a point of the set
 // keeps the products small. The sign follows the faces' orientation, so an inner shell
-// subtracts; a mirrored placement flips the whole set, hence the absolute value.
+// subtracts; a mirrored placement flips the whole set, hence the absolute value. The faces of
+// meshes the library calls open are measured as loose faces.
 void measure_meshset(const carve::mesh::MeshSet<3>& meshset, const carve::math::Matrix& to_world,
                      Accumulator& acc) {
     double signed_volume_x3 = 0;
     bool have_origin = false;
     Vec origin = carve::geom::VECTOR(0, 0, 0);  // a point of the set: keeps p·A small and exact
     std::vector<Vec> ring;
+    LooseFaces loose;
+    loose.first.push_back(0);
     for (const auto* mesh : meshset.meshes) {
         if (!mesh || mesh->faces.empty()) continue;
-        if (!mesh->isClosed()) acc.all_closed = false;
+        const bool closed = mesh->isClosed();
         for (const auto* face : mesh->faces) {
             if (!face || !face->edge) continue;
             ring.clear();
+            const size_t key_start = loose.keys.size();
             const auto* e = face->edge;
             do {
                 ring.push_back(to_world * e->vert->v);
+                if (!closed) {
+                    loose.keys.push_back(e->vert);
+                    loose.points.push_back(ring.back());
+                }
                 e = e->next;
             } while (e && e != face->edge && ring.size() <= face->n_edges);
-            if (ring.size() < 3) continue;
+            if (ring.size() < 3) {
+                loose.keys.resize(key_start);
+                loose.points.resize(key_start);
+                continue;
+            }
             acc.any_face = true;
             Vec area_vector = carve::geom::VECTOR(0, 0, 0);
             for (size_t i = 0; i < ring.size(); ++i) {
@@ -71,10 +297,21 @@ void measure_meshset(const carve::mesh::MeshSet<3>& meshset, const carve::math::
                 origin = ring[0];
                 have_origin = true;
             }
-            signed_volume_x3 += dot3(ring[0] - origin, area_vector);
+            const double volume_x3 = dot3(ring[0] - origin, area_vector);
+            if (closed) {
+                signed_volume_x3 += volume_x3;
+            } else {
+                loose.volume_x3.push_back(volume_x3);
+                loose.first.push_back(loose.keys.size());
+            }
         }
     }
     acc.volume += std::fabs(signed_volume_x3) / 3.0;
+    const LooseResult l = measure_loose_faces(std::move(loose));
+    acc.volume += l.volume;
+    if (!l.all_closed) acc.all_closed = false;
+    if (l.any_turned) acc.closed_by_turning = true;
+    if (l.any_joined) acc.closed_by_joining = true;
 }
 
 bool has_mesh(const RepresentationData& representation) {
@@ -112,6 +349,8 @@ MeshMeasure measure_product(ProductShapeData& product) {
     if (!acc.any_face) return m;
     m.has_mesh = true;
     m.all_closed = acc.all_closed;
+    m.closed_by_turning = acc.closed_by_turning;
+    m.closed_by_joining = acc.closed_by_joining;
     m.bounds = {acc.lo[0], acc.lo[1], acc.lo[2], acc.hi[0], acc.hi[1], acc.hi[2]};
     m.volume = acc.volume;
     m.area = acc.area;

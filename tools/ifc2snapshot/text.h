@@ -1,5 +1,5 @@
-// Text helpers of the IFC converter: wide text from the IFC reader to UTF-8, and STEP
-// number parsing. None of them looks at the process locale.
+// Text helpers of the IFC converter: STEP string literals decoded, wide text from the IFC
+// reader to UTF-8, and STEP number parsing. None of them looks at the process locale.
 #pragma once
 
 #include <optional>
@@ -8,14 +8,29 @@
 
 namespace ifc2snapshot {
 
+/// Decodes the text between the quotes of a STEP string literal:
+///   ''            an apostrophe          \\           a backslash
+///   \X\hh         U+00hh (ISO 8859-1)    \S\c         c + 128 in the current ISO 8859 part
+///   \PA\ .. \PI\  selects ISO 8859-1 .. -9 for the \S\ that follow (-1 at the start)
+///   \X2\hhhh..\X0\  UCS-2 (a surrogate pair gives one character beyond the BMP)
+///   \X4\hhhhhhhh..\X0\  UCS-4
+/// Bytes from 0x80 up, which some writers put straight into the file, are read as UTF-8 where
+/// they form valid UTF-8 and as ISO 8859-1 otherwise. A backslash that starts none of these is
+/// kept as it is; lone surrogates and values beyond U+10FFFF become U+FFFD.
+std::u32string decode_step_string(std::string_view body);
+
+/// The same text written back as a STEP string body that the IFC reader takes as it is: printable
+/// ASCII stays (except ' and \), everything else goes into \X2\..\X0\ runs, characters beyond
+/// the BMP as surrogate pairs (to_utf8 joins them again).
+std::string encode_step_string(std::u32string_view text);
+
 /// Converts text handed out by the IFC reader to UTF-8.
 ///
-/// The reader decodes the STEP escapes (\X\, \X2\, \X4\, \S\) into real code points, but a
-/// string that holds raw 8-bit bytes (files written by tools that put UTF-8 straight into the
-/// file) comes out with every byte widened through a signed char, i.e. as 0xFFFFFF80..0xFFFFFFFF.
-/// Such runs are taken back to bytes and decoded as UTF-8 when they form valid UTF-8, or as
-/// Latin-1 otherwise. Surrogates and values beyond U+10FFFF become U+FFFD, so the result is
-/// always valid UTF-8.
+/// A string that holds raw 8-bit bytes comes out of the reader with every byte widened through
+/// a signed char, i.e. as 0xFFFFFF80..0xFFFFFFFF. Such runs are taken back to bytes and decoded
+/// as UTF-8 when they form valid UTF-8, or as Latin-1 otherwise. A UTF-16 surrogate pair becomes
+/// the one character it stands for; other surrogates and values beyond U+10FFFF become U+FFFD,
+/// so the result is always valid UTF-8.
 std::string to_utf8(std::wstring_view text);
 
 /// Parses a STEP real or integer ("5.", "-0.25", "1.E-05", "16") in full; nullopt when the text

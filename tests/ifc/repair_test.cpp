@@ -1,0 +1,212 @@
+// Faults of real files that the converter repairs or reports: faces turned the wrong way, holes
+// listed before the outer boundary, cycles in the project structure, references to entities
+// missing from the file, and the IFC library's own output.
+#include "ifc_samples.h"
+#include "ifc_test_support.h"
+#include "library_output.h"
+#include "step_file.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <iostream>
+
+using ifc2snapshot::Snapshot;
+using ifc2snapshot::SnapshotObject;
+using namespace ifc_test;
+
+namespace {
+
+class FacetedSolids : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ScratchDir dir;
+        stats_ = new ifc2snapshot::ConversionStats;
+        snapshot_ = new Snapshot(ifc2snapshot::convert_ifc_file(dir.write("caras.ifc", ifc_samples::faceted_ifc4()), stats_));
+    }
+    static void TearDownTestSuite() {
+        delete snapshot_;
+        delete stats_;
+        snapshot_ = nullptr;
+        stats_ = nullptr;
+    }
+    const SnapshotObject& object(std::uint64_t id) {
+        const SnapshotObject* o = find_object(*snapshot_, id);
+        if (!o) throw std::runtime_error("object #" + std::to_string(id) + " missing");
+        return *o;
+    }
+    static Snapshot* snapshot_;
+    static ifc2snapshot::ConversionStats* stats_;
+};
+Snapshot* FacetedSolids::snapshot_ = nullptr;
+ifc2snapshot::ConversionStats* FacetedSolids::stats_ = nullptr;
+
+TEST_F(FacetedSolids, ClosedShellsWithFacesTurnedTheWrongWayGetTheirVolume) {
+    for (std::uint64_t id : {200u, 201u}) {
+        EXPECT_NEAR(object(id).volume, 6.0, 1e-9) << "#" << id;
+        EXPECT_NEAR(object(id).area, 22.0, 1e-9) << "#" << id;
+    }
+    EXPECT_EQ(stats_->closed_by_turning, 3u);
+    EXPECT_NEAR(object(201).bounds[0], 5.0, 1e-9);
+    EXPECT_NEAR(object(201).bounds[5], 3.0, 1e-9);
+}
+
+TEST_F(FacetedSolids, FacesMeetingAtTJunctionsCloseTheShell) {
+    EXPECT_NEAR(object(205).volume, 6.0, 1e-9);
+    EXPECT_NEAR(object(205).area, 22.0, 1e-9);
+    EXPECT_EQ(stats_->closed_by_joining, 1u);
+}
+
+TEST_F(FacetedSolids, AMeshWithABorderStaysOpenAndKeepsTheAreaOfItsFaces) {
+    const auto& open_box = object(202);
+    EXPECT_DOUBLE_EQ(open_box.volume, 5.5) << "the file's volume, as the faces enclose nothing";
+    EXPECT_NEAR(open_box.area, 20.0, 1e-9);
+}
+
+TEST_F(FacetedSolids, FacesThatListAHoleFirstAreTriangulatedWhole) {
+    for (std::uint64_t id : {203u, 204u}) {
+        EXPECT_NEAR(object(id).volume, 0.036, 1e-9) << "#" << id;
+        EXPECT_NEAR(object(id).area, 1.44, 1e-9) << "#" << id;
+    }
+    EXPECT_EQ(stats_->faces_reordered, 4u);
+}
+
+// --- Cycles in the project structure --------------------------------------------------------------
+
+// The storey #30 contains the assembly #40, which aggregates itself (#41), and the proxy #50,
+// which aggregates the storey (#42): two cycles.
+const std::string cycles = ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Ciclos',$,$,$,$,$,$);
+#30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta',$,$,$,$,$,.ELEMENT.,0.);
+#34=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
+#40=IFCELEMENTASSEMBLY('2O2Fr$t4X7Zf8NOew3FLOH',$,'Conjunto',$,$,$,$,$,$,$);
+#41=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9b',$,$,$,#40,(#40));
+#50=IFCBUILDINGELEMENTPROXY('0cB1cD2eF3gH4iJ5kL6mN7',$,'Caja',$,$,$,$,$,$);
+#42=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9c',$,$,$,#50,(#30));
+#60=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#40,#50),#30);
+)");
+
+TEST(StructureCycles, AreBrokenWithAWarningAndTheLibraryPrintsNothing) {
+    ScratchDir dir;
+    const std::string in = dir.write("ciclos.ifc", cycles);
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("ciclos.json") + "'", dir);
+    ASSERT_EQ(run.status, 0) << run.err.substr(0, 2000);
+    EXPECT_EQ(run.out, "") << "the library's own output stays off stdout";
+    EXPECT_NE(run.err.find("warning: structure cycle #40 IfcElementAssembly > #40: the link from #40 to #40 in #41 "
+                           "IfcRelAggregates is ignored\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("warning: structure cycle #30 IfcBuildingStorey > #50 IfcBuildingElementProxy > #30: the link "
+                           "from #50 to #30 in #42 IfcRelAggregates is ignored\n"),
+              std::string::npos)
+        << run.err;
+    const auto j = nlohmann::json::parse(read_file(dir.file("ciclos.json")));
+    EXPECT_EQ(j["objects"].size(), 4u) << "every object stays";
+}
+
+// The libraries print diagnostics of their own to stdout and stderr, through both the C and the
+// C++ streams; they become messages, the first 20 lines in full.
+TEST(LibraryOutput, IsCaughtAndHandedOverAsMessages) {
+    std::vector<std::string> messages;
+    {
+        ifc2snapshot::LibraryOutput library;
+        std::cout << "through cout" << std::endl;
+        std::wcout << L"through wcout" << std::endl;
+        std::printf("through printf\n");
+        std::fprintf(stderr, "through stderr\n");
+        for (int i = 0; i < 21; ++i) std::cout << "line " << i << "\n";
+        library.finish(messages);
+    }
+    ASSERT_EQ(messages.size(), 21u);
+    EXPECT_EQ(messages.back(), "IFC library: 5 more lines like these");
+    for (const char* line : {"IFC library: through cout", "IFC library: through wcout", "IFC library: through printf",
+                             "IFC library: through stderr"})
+        EXPECT_NE(std::find(messages.begin(), messages.end(), line), messages.end()) << line;
+}
+
+// --- References to entities missing from the file --------------------------------------------------
+
+// The wall's owner history (#998), one property of its set (#997) and the owner history of the
+// set's relationship (#996) are missing; with `lost_object`, the storey's containment also
+// names an element #500 that is not there.
+std::string dangling(bool lost_object) {
+    return ifc_samples::step_file("IFC4", std::string(R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Cortado',$,$,$,$,$,$);
+#30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta',$,$,$,$,$,.ELEMENT.,0.);
+#34=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
+#40=IFCWALL('2O2Fr$t4X7Zf8NOew3FLOH',#998,'Muro',$,$,$,$,'T-7',.SOLIDWALL.);
+#70=IFCPROPERTYSET('0aB1cD2eF3gH4iJ5kL6mN7',$,'Pset_WallCommon',$,(#997,#71));
+#71=IFCPROPERTYSINGLEVALUE('IsExternal',$,IFCBOOLEAN(.T.),$);
+#74=IFCRELDEFINESBYPROPERTIES('1aB1cD2eF3gH4iJ5kL6mN7',#996,$,$,(#40),#70);
+)") + (lost_object ? "#60=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#40,#500),#30);\n"
+                   : "#60=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#40),#30);\n"));
+}
+
+TEST(DanglingReferences, CostOnlyThemselvesAndAreCountedInOneLine) {
+    ScratchDir dir;
+    const std::string in = dir.write("cortado.ifc", dangling(false));
+    ifc2snapshot::ConversionStats stats;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(in, &stats);
+    const SnapshotObject* wall = find_object(s, 40);
+    ASSERT_NE(wall, nullptr);
+    // The reader used to drop every attribute after a missing one, and the whole relationship.
+    EXPECT_EQ(text(property(*wall, "Atributos", "Name")), "Muro");
+    EXPECT_EQ(text(property(*wall, "Atributos", "Tag")), "T-7");
+    EXPECT_EQ(text(property(*wall, "Pset_WallCommon", "IsExternal")), "TRUE");
+    EXPECT_EQ(stats.unresolved.size(), 3u);
+    EXPECT_EQ(stats.objects_lost, 0u);
+
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("cortado.json") + "'", dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find(": 3 references to entities missing from the file could not be resolved (#40 IFCWALL.OwnerHistory"
+                           " -> #998, #70 IFCPROPERTYSET.HasProperties -> #997, #74 IFCRELDEFINESBYPROPERTIES.OwnerHistory"
+                           " -> #996)\n"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(DanglingReferences, ObjectsLostThroughThemRefuseTheFileUnlessAllowed) {
+    ScratchDir dir;
+    const std::string in = dir.write("cortado.ifc", dangling(true));
+    const std::string out = dir.file("cortado.json");
+    const ToolRun refused = run_converter("'" + in + "' '" + out + "'", dir);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("1 reference names a building object missing from the file "
+                               "(#60 IFCRELCONTAINEDINSPATIALSTRUCTURE.RelatedElements -> #500)"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("--allow-dangling"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const ToolRun allowed = run_converter("--allow-dangling '" + in + "' '" + out + "'", dir);
+    EXPECT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_NE(allowed.err.find("4 references to entities missing from the file could not be resolved"), std::string::npos);
+    EXPECT_NE(allowed.err.find("1 of them stands for a building object, which is missing from the snapshot"), std::string::npos) << allowed.err;
+    EXPECT_EQ(nlohmann::json::parse(read_file(out))["objects"].size(), 3u);
+}
+
+TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElseChanges) {
+    const std::string data = "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
+                             "#1=IFCA(#2,#9,'#9;',(#9,#2,#8),(#2, #9),(#8,#9));\n"
+                             "#2=IFCB((#9));\n"
+                             "#3=IfcUnknown(#9);\n"
+                             "#4=(IFCA(#9)IFCB());\n"
+                             "#5=IFCA(#3);\n"
+                             "ENDSEC;\n";
+    const auto prepared =
+        ifc2snapshot::prepare_for_reader(data, [](const std::string& keyword) { return keyword != "IFCUNKNOWN"; });
+    EXPECT_EQ(prepared.text, "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
+                             "#1=IFCA(#2,$,'#9;',(#2),(#2),());\n"
+                             "#2=IFCB(());\n"
+                             "#3=IfcUnknown(#9);\n"
+                             "#4=(IFCA(#9)IFCB());\n"
+                             "#5=IFCA($);\n"
+                             "ENDSEC;\n");
+    std::vector<std::string> found;
+    for (const auto& u : prepared.unresolved)
+        found.push_back("#" + std::to_string(u.from) + "." + std::to_string(u.argument) + "->#" + std::to_string(u.to));
+    EXPECT_EQ(found, (std::vector<std::string>{"#1.1->#9", "#1.3->#9", "#1.3->#8", "#1.4->#9", "#1.5->#8", "#1.5->#9",
+                                               "#2.0->#9", "#5.0->#3"}));
+    EXPECT_FALSE(prepared.unresolved.front().in_file);
+    EXPECT_TRUE(prepared.unresolved.back().in_file) << "#3 is there, of a type the reader does not know";
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+#include "model_repair.h"
+
+#include <ifcpp/model/BuildingModel.h>
+#include <ifcpp/IFC4/include/IfcCartesianPoint.h>
+#include <ifcpp/IFC4/include/IfcFace.h>
+#include <ifcpp/IFC4/include/IfcFaceOuterBound.h>
+#include <ifcpp/IFC4/include/IfcLengthMeasure.h>
+#include <ifcpp/IFC4/include/IfcObjectDefinition.h>
+#include <ifcpp/IFC4/include/IfcPolyLoop.h>
+#include <ifcpp/IFC4/include/IfcProduct.h>
+#include <ifcpp/IFC4/include/IfcRelAggregates.h>
+#include <ifcpp/IFC4/include/IfcRelContainedInSpatialStructure.h>
+#include <ifcpp/IFC4/include/IfcSpatialStructureElement.h>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace ifc2snapshot {
+namespace {
+
+std::string name_of(const BuildingEntity* e) {
+    return "#" + std::to_string(e->m_entity_id) + " " + e->className();
+}
+
+// A link of the structure as the geometry converter walks it: `rel` lists `child` among the
+// parts or contents of its parent.
+struct Link {
+    BuildingEntity* rel;
+    IfcObjectDefinition* child;
+};
+
+std::vector<Link> links_of(IfcObjectDefinition& parent) {
+    std::vector<Link> links;
+    for (const auto& weak : parent.m_IsDecomposedBy_inverse)
+        if (const auto rel = weak.lock())
+            for (const auto& child : rel->m_RelatedObjects)
+                if (child) links.push_back({rel.get(), child.get()});
+    if (auto* spatial = dynamic_cast<IfcSpatialStructureElement*>(&parent))
+        for (const auto& weak : spatial->m_ContainsElements_inverse)
+            if (const auto rel = weak.lock())
+                for (const auto& child : rel->m_RelatedElements)
+                    if (child) links.push_back({rel.get(), child.get()});
+    return links;
+}
+
+template <class Vector>
+void erase_child(Vector& v, const IfcObjectDefinition* child) {
+    v.erase(std::remove_if(v.begin(), v.end(), [&](const auto& p) { return p.get() == child; }), v.end());
+}
+
+void remove_link(const Link& link) {
+    if (auto* aggregates = dynamic_cast<IfcRelAggregates*>(link.rel)) erase_child(aggregates->m_RelatedObjects, link.child);
+    else if (auto* contained = dynamic_cast<IfcRelContainedInSpatialStructure*>(link.rel))
+        erase_child(contained->m_RelatedElements, link.child);
+}
+
+// Newell's area of a polygon bound; 0 for other kinds of loop.
+double bound_area(const IfcFaceBound& bound) {
+    const auto loop = dynamic_pointer_cast<IfcPolyLoop>(bound.m_Bound);
+    if (!loop) return 0;
+    double n[3] = {0, 0, 0};
+    auto coordinate = [](const shared_ptr<IfcCartesianPoint>& p, size_t k) {
+        return p && k < p->m_Coordinates.size() && p->m_Coordinates[k] ? p->m_Coordinates[k]->m_value : 0.0;
+    };
+    const auto& ring = loop->m_Polygon;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const auto& a = ring[i];
+        const auto& b = ring[(i + 1) % ring.size()];
+        const double ax = coordinate(a, 0), ay = coordinate(a, 1), az = coordinate(a, 2);
+        const double bx = coordinate(b, 0), by = coordinate(b, 1), bz = coordinate(b, 2);
+        n[0] += ay * bz - az * by;
+        n[1] += az * bx - ax * bz;
+        n[2] += ax * by - ay * bx;
+    }
+    return 0.5 * std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+}
+
+} // namespace
+
+std::vector<std::string> break_structure_cycles(BuildingModel& model) {
+    enum Colour { unseen = 0, on_path, done };
+    std::unordered_map<const IfcObjectDefinition*, Colour> colour;
+    struct Frame {
+        IfcObjectDefinition* node;
+        std::vector<Link> links;
+        size_t next = 0;
+    };
+    std::vector<Link> closing;
+    std::vector<std::string> warnings;
+    std::vector<Frame> path;
+
+    for (const auto& [id, entity] : model.getMapIfcEntities()) {
+        auto* root = dynamic_cast<IfcObjectDefinition*>(entity.get());
+        if (!root || colour[root] != unseen) continue;
+        colour[root] = on_path;
+        path.push_back({root, links_of(*root)});
+        while (!path.empty()) {
+            Frame& top = path.back();
+            if (top.next == top.links.size()) {
+                colour[top.node] = done;
+                path.pop_back();
+                continue;
+            }
+            const Link link = top.links[top.next++];
+            Colour& c = colour[link.child];
+            if (c == unseen) {
+                c = on_path;
+                path.push_back({link.child, links_of(*link.child)});
+            } else if (c == on_path) {
+                closing.push_back(link);
+                std::string cycle;
+                size_t start = path.size();
+                while (start > 0 && path[start - 1].node != link.child) --start;
+                if (start > 0) --start;
+                const size_t length = path.size() - start;
+                for (size_t k = start; k < path.size(); ++k) {
+                    if (length > 8 && k == start + 4) {
+                        cycle += "... > ";
+                        k = path.size() - 4;
+                    }
+                    cycle += name_of(path[k].node) + " > ";
+                }
+                cycle += "#" + std::to_string(link.child->m_entity_id);
+                warnings.push_back("structure cycle " + cycle + ": the link from #" +
+                                   std::to_string(top.node->m_entity_id) + " to #" +
+                                   std::to_string(link.child->m_entity_id) + " in " + name_of(link.rel) + " is ignored");
+            }
+        }
+    }
+    for (const Link& link : closing) remove_link(link);
+    return warnings;
+}
+
+size_t put_outer_bounds_first(BuildingModel& model) {
+    size_t changed = 0;
+    for (const auto& [id, entity] : model.getMapIfcEntities()) {
+        auto* face = dynamic_cast<IfcFace*>(entity.get());
+        if (!face || face->m_Bounds.size() < 2) continue;
+        auto& bounds = face->m_Bounds;
+        auto outer = std::find_if(bounds.begin(), bounds.end(),
+                                  [](const auto& b) { return dynamic_pointer_cast<IfcFaceOuterBound>(b) != nullptr; });
+        if (outer == bounds.end()) {
+            double largest = -1;
+            for (auto it = bounds.begin(); it != bounds.end(); ++it) {
+                const double a = *it ? bound_area(**it) : -1;
+                if (a > largest) {
+                    largest = a;
+                    outer = it;
+                }
+            }
+        }
+        if (outer == bounds.begin() || outer == bounds.end()) continue;
+        std::rotate(bounds.begin(), outer, outer + 1);
+        ++changed;
+    }
+    return changed;
+}
+
+} // namespace ifc2snapshot

@@ -1,0 +1,231 @@
+#include "step_file.h"
+
+#include "text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <unordered_map>
+
+namespace ifc2snapshot {
+namespace {
+
+bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_word(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; }
+
+// The end of the string literal whose opening quote is at i: the index of its closing quote, or
+// npos. '' inside it is an apostrophe; a backslash escapes nothing.
+size_t string_end(std::string_view s, size_t i) {
+    for (size_t j = i + 1;;) {
+        const size_t q = s.find('\'', j);
+        if (q == std::string_view::npos) return q;
+        if (q + 1 < s.size() && s[q + 1] == '\'') {
+            j = q + 2;
+            continue;
+        }
+        return q;
+    }
+}
+
+// The string body in the form the reader decodes correctly; most bodies need no change.
+void append_string_body(std::string_view body, std::string& out) {
+    const bool plain = std::none_of(body.begin(), body.end(), [](char c) {
+        return c == '\'' || c == '\\' || static_cast<unsigned char>(c) >= 0x80 || static_cast<unsigned char>(c) < 0x20;
+    });
+    if (plain) out.append(body);
+    else out += encode_step_string(decode_step_string(body));
+}
+
+enum class Pass { find_instances, rewrite };
+
+// Walks the file statement by statement. The first pass lists the instances the reader will
+// have; the second copies the file into out, strings rewritten and unresolved references taken
+// out.
+class Walker {
+public:
+    Walker(std::string_view s, Pass pass, const std::function<bool(const std::string&)>& readable,
+           std::vector<int>& instances, std::vector<int>& unreadable, PreparedStep* prepared)
+        : s_(s), pass_(pass), readable_(readable), instances_(instances), unreadable_(unreadable), prepared_(prepared) {}
+
+    void run() {
+        if (out()) out()->reserve(s_.size() + s_.size() / 16);
+        while (i_ < s_.size()) statement();
+    }
+
+private:
+    std::string* out() { return prepared_ ? &prepared_->text : nullptr; }
+
+    void copy(size_t from, size_t to) {
+        if (out()) out()->append(s_.substr(from, to - from));
+    }
+
+    // Whitespace and comments before a token, copied.
+    void skip_blank() {
+        for (;;) {
+            const size_t start = i_;
+            while (i_ < s_.size() && is_space(s_[i_])) ++i_;
+            if (s_.compare(i_, 2, "/*") == 0) {
+                const size_t close = s_.find("*/", i_ + 2);
+                i_ = close == std::string_view::npos ? s_.size() : close + 2;
+            }
+            copy(start, i_);
+            if (i_ == start) return;
+        }
+    }
+
+    void statement() {
+        skip_blank();
+        if (i_ >= s_.size()) return;
+        // #id = KEYWORD(...); in a DATA section, otherwise a keyword statement.
+        bool simple = false;
+        if (in_data_ && s_[i_] == '#') {
+            const size_t start = i_++;
+            long long id = 0;
+            while (i_ < s_.size() && is_digit(s_[i_])) id = std::min<long long>(id * 10 + (s_[i_++] - '0'), 1LL << 40);
+            copy(start, i_);
+            skip_blank();
+            if (i_ < s_.size() && s_[i_] == '=') {
+                copy(i_, i_ + 1);
+                ++i_;
+                skip_blank();
+            }
+            const size_t word = i_;
+            while (i_ < s_.size() && is_word(s_[i_])) ++i_;
+            keyword_.assign(s_.substr(word, i_ - word));
+            for (char& c : keyword_)  // the reader takes the type names in any case
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            copy(word, i_);
+            entity_ = static_cast<int>(std::min<long long>(id, 0x7FFFFFFF));
+            if (keyword_.empty()) {
+                // A complex instance, (A(...)B(...)): kept, and its references left alone.
+                if (pass_ == Pass::find_instances) instances_.push_back(entity_);
+            } else if (readable_(keyword_)) {
+                simple = true;
+                if (pass_ == Pass::find_instances) instances_.push_back(entity_);
+            } else if (pass_ == Pass::find_instances) {
+                unreadable_.push_back(entity_);
+            }
+        } else {
+            const size_t word = i_;
+            while (i_ < s_.size() && is_word(s_[i_])) ++i_;
+            const std::string_view w = s_.substr(word, i_ - word);
+            if (w == "DATA") in_data_ = true;
+            else if (w == "ENDSEC") in_data_ = false;
+            copy(word, i_);
+            if (i_ == word && i_ < s_.size() && s_[i_] != '(' && s_[i_] != ';') {  // stray character
+                copy(i_, i_ + 1);
+                ++i_;
+            }
+        }
+        body(simple);
+    }
+
+    // The rest of a statement, up to and including its ';'.
+    void body(bool simple) {
+        int depth = 0;
+        size_t argument = 0;
+        bool drop_next_comma = false;
+        while (i_ < s_.size()) {
+            const char c = s_[i_];
+            if (is_space(c) || s_.compare(i_, 2, "/*") == 0) {
+                skip_blank();
+                continue;
+            }
+            if (c == '\'') {
+                const size_t end = string_end(s_, i_);
+                if (end == std::string_view::npos) {  // cut short: the reader gets it as it is
+                    copy(i_, s_.size());
+                    i_ = s_.size();
+                    return;
+                }
+                if (out()) {
+                    out()->push_back('\'');
+                    append_string_body(s_.substr(i_ + 1, end - i_ - 1), *out());
+                    out()->push_back('\'');
+                }
+                i_ = end + 1;
+                drop_next_comma = false;
+                continue;
+            }
+            if (c == '"') {  // binary
+                const size_t end = s_.find('"', i_ + 1);
+                const size_t stop = end == std::string_view::npos ? s_.size() : end + 1;
+                copy(i_, stop);
+                i_ = stop;
+                continue;
+            }
+            if (c == '#' && simple && depth >= 1) {
+                reference(depth, argument, drop_next_comma);
+                continue;
+            }
+            if (c == ',' && drop_next_comma) {
+                drop_next_comma = false;
+                ++i_;
+                continue;
+            }
+            drop_next_comma = false;
+            copy(i_, i_ + 1);
+            ++i_;
+            if (c == '(') ++depth;
+            else if (c == ')') --depth;
+            else if (c == ',' && depth == 1) ++argument;
+            else if (c == ';' && depth <= 0) return;
+        }
+    }
+
+    void reference(int depth, size_t argument, bool& drop_next_comma) {
+        const size_t start = i_++;
+        long long to = 0;
+        while (i_ < s_.size() && is_digit(s_[i_])) to = std::min<long long>(to * 10 + (s_[i_++] - '0'), 1LL << 40);
+        const int target = static_cast<int>(std::min<long long>(to, 0x7FFFFFFF));
+        if (pass_ == Pass::find_instances || std::binary_search(instances_.begin(), instances_.end(), target)) {
+            copy(start, i_);
+            return;
+        }
+        const bool in_file = std::binary_search(unreadable_.begin(), unreadable_.end(), target);
+        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, {}, false});
+        std::string& o = prepared_->text;
+        if (depth == 1) {  // an attribute of its own: unset
+            o.push_back('$');
+            return;
+        }
+        // An item of a list: left out with its separator.
+        size_t end = o.size();
+        while (end > 0 && is_space(o[end - 1])) --end;
+        if (end > 0 && o[end - 1] == ',') o.erase(end - 1);
+        else drop_next_comma = true;
+    }
+
+    std::string_view s_;
+    Pass pass_;
+    const std::function<bool(const std::string&)>& readable_;
+    std::vector<int>& instances_;
+    std::vector<int>& unreadable_;
+    PreparedStep* prepared_;
+    size_t i_ = 0;
+    bool in_data_ = false;
+    int entity_ = 0;
+    std::string keyword_;
+};
+
+} // namespace
+
+PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable) {
+    std::unordered_map<std::string, bool> known;
+    const std::function<bool(const std::string&)> cached = [&](const std::string& keyword) {
+        const auto found = known.find(keyword);
+        if (found != known.end()) return found->second;
+        const bool r = readable(keyword);
+        known.emplace(keyword, r);
+        return r;
+    };
+    std::vector<int> instances, unreadable;
+    Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr).run();
+    std::sort(instances.begin(), instances.end());
+    std::sort(unreadable.begin(), unreadable.end());
+    PreparedStep prepared;
+    Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared).run();
+    return prepared;
+}
+
+} // namespace ifc2snapshot

@@ -1,0 +1,37 @@
+// The exchange file's text made ready for the IFC reader: every string literal decoded by the
+// converter itself and written back in the one form the reader decodes correctly, and every
+// reference to an entity that the reader will not have taken out, so that a missing entity
+// costs only that reference and not the rest of the entity that names it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ifc2snapshot {
+
+/// A reference (#to) in the instance #from to an entity that is not in the file, or that the
+/// reader cannot make (an entity type it does not know).
+struct UnresolvedReference {
+    int from = 0;
+    std::string keyword;      // #from's entity type in capitals, e.g. "IFCRELAGGREGATES"
+    size_t argument = 0;      // #from's attribute that holds the reference, counted from 0
+    int to = 0;
+    bool in_file = false;     // #to is in the file, of a type the reader does not know
+    std::string attribute;    // the attribute's name, filled in once the reader has #from
+    bool names_object = false;  // missing from the file, where a relationship names a building object
+};
+
+struct PreparedStep {
+    std::string text;
+    std::vector<UnresolvedReference> unresolved;
+};
+
+/// Rewrites the file for the reader. `readable` says whether the reader can make an entity of a
+/// type (the keyword in capitals); instances of other types count as missing. An unresolved
+/// reference becomes $ where it is an attribute of its own and is left out of a list; instances
+/// the reader cannot make and complex instances are copied as they are.
+PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable);
+
+} // namespace ifc2snapshot
