@@ -66,6 +66,9 @@ Var CreatedPlugins ; 1 when this install creates <viewer>\plugins
 !define MUI_ICON "${STAGE}\${DATA_DIR}\kestro.ico"
 !define MUI_UNICON "${STAGE}\${DATA_DIR}\kestro.ico"
 !define MUI_ABORTWARNING
+; The details stay on screen until the user goes on.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 
 !define MUI_WELCOMEPAGE_TITLE "Instalación de ${PRODUCT} ${RELEASE}"
 !define MUI_WELCOMEPAGE_TEXT "Este asistente instala el módulo ${PRODUCT} ${RELEASE} en el visor IFC de 32 bits.$\r$\n$\r$\nEl módulo añade al visor el botón $\"Kestro-BimVision$\", que envía los elementos del modelo a KESTRO, y permite a KESTRO seleccionar un elemento en el visor.$\r$\n$\r$\nCierre el visor antes de continuar."
@@ -83,13 +86,18 @@ Var CreatedPlugins ; 1 when this install creates <viewer>\plugins
 
 !define MUI_UNCONFIRMPAGE_TEXT_TOP "Se quitará el módulo ${PRODUCT} de la carpeta del visor: el módulo, su icono y este desinstalador. El visor y sus demás archivos no se tocan.$\r$\n$\r$\nCierre el visor antes de continuar."
 !define MUI_UNCONFIRMPAGE_TEXT_LOCATION "Carpeta del visor:"
+!define MUI_PAGE_HEADER_SUBTEXT "Quita el módulo ${PRODUCT} del visor."
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE un.ConfirmPageLeave
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Spanish"
 
-; The browse dialog speaks of the viewer's folder, like the page.
+; The browse dialog and the details speak of the viewer's folder ("carpeta"), like the page.
 LangString ^DirBrowseText ${LANG_SPANISH} "Elija la carpeta del visor (la que contiene su programa .exe):"
+LangString ^DirSubCaption ${LANG_SPANISH} ": Carpeta del visor"
+LangString ^CreateFolder ${LANG_SPANISH} "Creando carpeta: "
+LangString ^OutputFolder ${LANG_SPANISH} "Carpeta de salida: "
+LangString ^RemoveFolder ${LANG_SPANISH} "Quitando carpeta: "
 
 VIAddVersionKey /LANG=${LANG_SPANISH} "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=${LANG_SPANISH} "FileDescription" "Instalador del módulo ${PRODUCT} para el visor IFC"
@@ -610,9 +618,12 @@ FunctionEnd
 ; Puts the new module into $INSTDIR\plugins: written beside the old one first, then the old one
 ; deleted and the new one renamed into its place. Windows refuses to delete a module the viewer
 ; has loaded, so a viewer started after the check still leaves the old module untouched.
-; Returns in $0 0, or the exit code.
-Function PlaceModule
+; Sets $0 to 0, or the exit code. A macro, used in the section: so the module counts in the
+; section's size ("Espacio requerido").
+!macro PLACE_MODULE
   StrCpy $0 0
+  DetailPrint "Módulo: $INSTDIR\plugins\${MODULE}"
+  SetDetailsPrint none
   SetOutPath "$INSTDIR\plugins"
   SetOverwrite try
   ClearErrors
@@ -621,20 +632,21 @@ Function PlaceModule
   ${If} ${Errors}
     Delete "$INSTDIR\plugins\${MODULE}.nuevo"
     StrCpy $0 ${EXIT_WRITE_FAILED}
-    Return
+  ${Else}
+    Delete "$INSTDIR\plugins\${MODULE}"
+    ${If} ${FileExists} "$INSTDIR\plugins\${MODULE}"
+      Delete "$INSTDIR\plugins\${MODULE}.nuevo"
+      StrCpy $0 ${EXIT_IN_USE}
+    ${Else}
+      ClearErrors
+      Rename "$INSTDIR\plugins\${MODULE}.nuevo" "$INSTDIR\plugins\${MODULE}"
+      ${If} ${Errors}
+        StrCpy $0 ${EXIT_WRITE_FAILED}
+      ${EndIf}
+    ${EndIf}
   ${EndIf}
-  Delete "$INSTDIR\plugins\${MODULE}"
-  ${If} ${FileExists} "$INSTDIR\plugins\${MODULE}"
-    Delete "$INSTDIR\plugins\${MODULE}.nuevo"
-    StrCpy $0 ${EXIT_IN_USE}
-    Return
-  ${EndIf}
-  ClearErrors
-  Rename "$INSTDIR\plugins\${MODULE}.nuevo" "$INSTDIR\plugins\${MODULE}"
-  ${If} ${Errors}
-    StrCpy $0 ${EXIT_WRITE_FAILED}
-  ${EndIf}
-FunctionEnd
+  SetDetailsPrint both
+!macroend
 
 ; Takes back what this install put in $INSTDIR before it failed (a new install only).
 Function UndoNewInstall
@@ -669,7 +681,7 @@ Section "Kestro-BimVision"
   ${Do}
     Call WaitForModules
     ${If} $0 = 0
-      Call PlaceModule
+      !insertmacro PLACE_MODULE
       ${If} $0 = ${EXIT_IN_USE}
         Push $0
         Push "$INSTDIR\plugins\${MODULE}"
@@ -794,7 +806,9 @@ FunctionEnd
 Section "Uninstall"
   SetShellVarContext all
   ; Out of the folders about to be removed: a folder in use as working directory stays.
+  SetDetailsPrint none
   SetOutPath "$TEMP"
+  SetDetailsPrint both
   ; The module first: while the viewer holds it, Windows refuses to delete it, and then the icon,
   ; the uninstaller and the entry in the list of programs stay with it.
   ${Do}

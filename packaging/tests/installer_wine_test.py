@@ -59,10 +59,13 @@ class Machine:
         return "\\".join((self.winbase,) + parts)
 
     def run(self, program, *arguments, timeout=180):
-        """Runs a Windows program; returns (exit code, stderr)."""
-        done = subprocess.run([self.args.wine_run, program, *arguments], capture_output=True,
-                              timeout=timeout, env=dict(os.environ, KB_WINE_TIMEOUT=str(timeout - 10)))
-        return done.returncode, done.stderr.decode("utf-8", "replace")
+        """Runs a Windows program; returns (exit code, stdout + stderr). The output goes through a
+        file: a Wine service started meanwhile may hold on to a pipe long after."""
+        with open(self.path("logs", "output.txt"), "w+b") as out:
+            code = subprocess.run([self.args.wine_run, program, *arguments], stdout=out, stderr=out,
+                                  timeout=timeout, env=dict(os.environ, KB_WINE_TIMEOUT=str(timeout - 10))).returncode
+            out.seek(0)
+            return code, out.read().decode("utf-8", "replace")
 
     def run_line(self, line, timeout=180):
         """Runs one command line exactly as written, from a batch file (cmd waits for window
@@ -76,12 +79,11 @@ class Machine:
 
     def registry(self):
         """The uninstall entry as {name: value}, or None when there is none."""
-        done = subprocess.run([self.args.wine_run, "reg", "query", KEY], capture_output=True,
-                              timeout=60)
-        if done.returncode != 0:
+        code, out = self.run("reg", "query", KEY, timeout=60)
+        if code != 0:
             return None
         values = {}
-        for line in done.stdout.decode("utf-8", "replace").splitlines():
+        for line in out.splitlines():
             parts = line.strip().split(None, 2)
             if len(parts) == 3 and parts[1].startswith("REG_"):
                 values[parts[0]] = parts[2]
@@ -330,7 +332,7 @@ def main():
         data = f.read()
         f.seek(struct.unpack_from("<I", data, 0x3C)[0] + 4)
         f.write(struct.pack("<H", 0x8664))
-    subprocess.run([args.wine_run, "reg", "delete", KEY, "/f"], capture_output=True, timeout=60)
+    m.run("reg", "delete", KEY, "/f", timeout=60)
     pristine = m.listing("viewer")
 
     for case in (case_install, case_update_while_viewer_runs, case_uninstall_while_viewer_runs,
