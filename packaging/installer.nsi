@@ -580,6 +580,11 @@ Function .onInit
   ${If} $Named = 0
   ${AndIf} $INSTDIR != ""
     StrCpy $FolderNote "Se propone la carpeta de la instalación anterior."
+    ; An entry left behind by a folder that is gone proposes nothing in an interactive run.
+    ${IfNot} ${Silent}
+    ${AndIfNot} ${FileExists} "$INSTDIR\*.*"
+      StrCpy $INSTDIR ""
+    ${EndIf}
   ${EndIf}
 
   ${If} ${Silent}
@@ -650,6 +655,9 @@ FunctionEnd
 
 ; Takes back what this install put in $INSTDIR before it failed (a new install only).
 Function UndoNewInstall
+  SetDetailsPrint none
+  SetOutPath "$TEMP"  ; a folder in use as working directory would stay
+  SetDetailsPrint both
   Delete "$INSTDIR\plugins\${MODULE}"
   ${If} $CreatedPlugins = 1
     RMDir "$INSTDIR\plugins"

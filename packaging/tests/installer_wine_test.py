@@ -4,13 +4,13 @@ stand-in viewer (the substitute viewer, started from the viewer's folder with th
 loaded, as the real viewer holds it).
 
     installer_wine_test.py --wine-run SH --setup EXE --viewer EXE --monitor EXE --model JSON
-                           --module DLL --icon ICO
+                           --module DLL --icon ICO --readme README.md
 
 Cases, in order (each starts from what the one before left):
   install:      files, registration, the button reaches a KESTRO monitor, install again
   update:       while the viewer runs, an update (same folder or another) changes nothing, exit 3
-  uninstall:    while the viewer runs, nothing goes and the entry stays, exit 3; the documented
-                script removal waits and gives the folder back as it was
+  uninstall:    while the viewer runs, nothing goes and the entry stays, exit 3; the script
+                removal, as the README writes it, waits and gives the folder back as it was
   command line: "/D=..." and /D="..." are honoured, a /D= that cannot be read is refused (exit 4)
   refusals:     no viewer, a 64-bit one, no such folder: exit 2, nothing written
 Wine keeps a loaded module from being written or deleted as Windows does (sharing violation /
@@ -148,16 +148,16 @@ def installed(m, folder):
 
 
 def script_uninstall(m, folder):
-    """The README's way to remove the module from a script: a copy of the uninstaller outside the
-    folder, run with _?= so that it works in place and the caller waits for its real result."""
-    data = m.win(folder, "plugins", DATA)
+    """The README's way to remove the module from a script, as written there: a copy of the
+    uninstaller outside the folder, run with _?= so that it works in place and the caller waits
+    for its real result."""
+    with open(m.args.readme, encoding="utf-8") as f:
+        readme = f.read()
+    at = readme.index("**Silent removal from a script.**")
+    start = readme.index("```bat\n", at) + len("```bat\n")
+    script = readme[start:readme.index("```", start)].replace(r"C:\Ruta\del visor", m.win(folder))
     with open(m.path("uninstall.bat"), "w", newline="\r\n", encoding="ascii") as f:
-        f.write('@echo off\n'
-                'copy /y "%s\\desinstalar.exe" "%%TEMP%%\\kb_desinstalar.exe" >nul\n'
-                '"%%TEMP%%\\kb_desinstalar.exe" /S _?=%s\n'
-                'set result=%%ERRORLEVEL%%\n'
-                'del "%%TEMP%%\\kb_desinstalar.exe"\n'
-                'exit /b %%result%%\n' % (data, data))
+        f.write("@echo off\n" + script)
     return m.run("cmd", "/c", m.win("uninstall.bat"))
 
 
@@ -232,6 +232,19 @@ def case_update_while_viewer_runs(m, args, pristine):
         check(code == EXIT_IN_USE, "install elsewhere while the viewer runs exited with %d, not 3" % code)
         check(m.listing("viewer2") == other_before, "install elsewhere wrote into the new folder")
         check(m.listing("viewer") == before and m.registry() == reg_before, "install elsewhere touched the earlier one")
+    # An earlier install whose uninstaller fails after the new module went in elsewhere: the new
+    # module goes again. (Wine's reg.exe stands in for an uninstaller that fails.)
+    uninstaller = m.path("viewer", "plugins", DATA, "desinstalar.exe")
+    shutil.copy(uninstaller, m.path("logs", "desinstalar.exe"))
+    shutil.copy(os.path.join(m.prefix, "drive_c", "windows", "system32", "reg.exe"), uninstaller)
+    before, other_before = m.listing("viewer"), m.listing("viewer2")
+    code, err = m.setup("/S", "/D=" + m.win("viewer2"))
+    check(code == EXIT_IN_USE and "instalación anterior" in err,
+          "install elsewhere with a failing earlier uninstaller exited with %d: %r" % (code, err))
+    check(m.listing("viewer2") == other_before, "the new module was not taken back: %s" % sorted(m.listing("viewer2")))
+    check(m.listing("viewer") == before and m.registry() == reg_before, "the earlier install changed")
+    shutil.copy(m.path("logs", "desinstalar.exe"), uninstaller)
+
     code, err = m.setup("/S", "/D=" + m.win("viewer"))
     check(code == 0, "update after the viewer closed exited with %d: %s" % (code, err))
     with open(args.module, "rb") as f:
@@ -311,7 +324,7 @@ def case_refusals(m, args, pristine):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    for name in ("wine-run", "setup", "viewer", "monitor", "model", "module", "icon"):
+    for name in ("wine-run", "setup", "viewer", "monitor", "model", "module", "icon", "readme"):
         ap.add_argument("--" + name, required=True)
     args = ap.parse_args()
     m = Machine(args)
