@@ -1,6 +1,7 @@
 # cmake -P stage.cmake: lays out what the installer and the release archive ship.
 #   -DBIN=<win32 build dir> -DSTAGE=<out dir> -DOBJCOPY=<objcopy> -DMONITOR=<KESTRO_monitor.exe>
-#   -DREADME=<LEEME.txt> -DSYMBOLS=<dir for the .debug files> -DHEADER=<kestro_records.h>
+#   -DREADME=<LEEME.txt> -DSYMBOLS=<dir for the .debug files> -DRELEASE=<1.0.4>
+#   -DHEADER=<kestro_records.h>
 # STAGE/plugin is what `cmake --install` lays out, with the module stripped of debug information;
 # the symbols go to SYMBOLS/<file>.debug and the stripped file names them (.gnu_debuglink), so a
 # crash address in the shipped module can be looked up against the build's own symbols.
@@ -28,13 +29,20 @@ endfunction()
 
 strip_keeping_symbols(${STAGE}/plugin/kestro_bimvision_32.dll)
 
-# The release archive's tree: the module's files under plugins\, the monitor, the integrator's
-# header (only here: the installer does not install it), the text.
-set(tree ${STAGE}/release)
+# The release archive's tree: one top-level folder holding the module's files under plugins\,
+# the monitor, the integrator's header (only here: the installer does not install it) and the
+# text.
+set(tree ${STAGE}/release/kestro_bimvision-${RELEASE}-win32)
 file(MAKE_DIRECTORY ${tree}/plugins/kestro_bimvision_data ${tree}/monitor ${tree}/include)
 file(COPY ${STAGE}/plugin/kestro_bimvision_32.dll DESTINATION ${tree}/plugins)
 file(COPY ${STAGE}/plugin/kestro_bimvision_data/kestro.ico DESTINATION ${tree}/plugins/kestro_bimvision_data)
 file(COPY ${MONITOR} DESTINATION ${tree}/monitor)
 strip_keeping_symbols(${tree}/monitor/KESTRO_monitor.exe)
 file(COPY ${HEADER} DESTINATION ${tree}/include)
-file(COPY ${README} DESTINATION ${tree})
+
+# The text as Notepad shows it on any Windows: UTF-8 with a byte-order mark, CR LF line ends.
+file(READ ${README} text)
+string(REPLACE "\r\n" "\n" text "${text}")
+string(REPLACE "\n" "\r\n" text "${text}")
+string(ASCII 239 187 191 bom)
+file(WRITE ${tree}/LEEME.txt "${bom}${text}")

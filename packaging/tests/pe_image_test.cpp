@@ -1,9 +1,13 @@
-// The installer's viewer check on PE images built here byte by byte.
+// The installer's viewer check on PE images built here byte by byte, and its folder search on
+// trees of such files.
 #include "pe_image.h"
+#include "viewer_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -113,6 +117,110 @@ TEST(ViewerCheck, DamagedFilesAreNoViewerAndNeverReadOutOfBounds) {
     wild = good;
     put32(wild, 0x400 + 24, 0x7fffffffu);  // a name count far beyond the table
     EXPECT_EQ(viewer_check::judge(viewer_check::read_pe(wild)), Verdict::viewer32);
+}
+
+namespace fs = std::filesystem;
+
+void write_file(const fs::path& path, const std::vector<unsigned char>& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class ViewerFolders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("viewer_folders_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(root);
+        fs::create_directories(root);
+    }
+    void TearDown() override { fs::remove_all(root); }
+    void viewer32(const fs::path& exe) { write_file(exe, make_pe(viewer_check::machine_i386, false, host_names())); }
+    fs::path root;
+};
+
+TEST_F(ViewerFolders, JudgesAFolderByItsExecutables) {
+    using viewer_check::judge_folder;
+    EXPECT_EQ(judge_folder(root / "missing"), Verdict::no_folder);
+    EXPECT_EQ(judge_folder(root), Verdict::no_viewer);
+    // A file named .exe that is no program, a program without the exports, a 64-bit viewer.
+    write_file(root / "notes.exe", {'t', 'e', 'x', 't'});
+    write_file(root / "tool.exe", make_pe(viewer_check::machine_i386, false, {"main"}));
+    write_file(root / "app64.exe", make_pe(viewer_check::machine_amd64, true, host_names()));
+    EXPECT_EQ(judge_folder(root), Verdict::viewer64);
+    // The viewer's file is known by its exports, whatever its name; extensions in any case.
+    viewer32(root / "Programa.EXE");
+    EXPECT_EQ(judge_folder(root), Verdict::viewer32);
+    // Only .exe files count, and only those in the folder itself.
+    fs::remove(root / "Programa.EXE");
+    viewer32(root / "library.dll");
+    viewer32(root / "bin" / "app.exe");
+    EXPECT_EQ(judge_folder(root), Verdict::viewer64);
+}
+
+TEST_F(ViewerFolders, SearchFindsViewersShallowestFirstAndNoDeeperThanThreeLevels) {
+    const fs::path first = root / "pf";
+    const fs::path second = root / "pf86";
+    viewer32(second / "Visor" / "visor.exe");               // level 1 of the second root
+    viewer32(first / "Zeta" / "z.exe");                     // level 1 of the first root
+    viewer32(first / "Alfa" / "Visor IFC" / "app.exe");     // level 2
+    viewer32(first / "Beta" / "x" / "bin" / "app.exe");     // level 3
+    viewer32(first / "Gamma" / "a" / "b" / "c" / "app.exe");  // level 4: too deep
+    write_file(first / "Sesenta" / "app.exe", make_pe(viewer_check::machine_amd64, true, host_names()));
+    write_file(first / "Otro" / "tool.exe", make_pe(viewer_check::machine_i386, false, {"main"}));
+    fs::create_directories(first / "Vacia");
+
+    const std::vector<fs::path> found =
+        viewer_check::find_viewer_folders({first, second, first, root / "missing"});
+    const std::vector<fs::path> expected = {first / "Zeta", second / "Visor", first / "Alfa" / "Visor IFC",
+                                            first / "Beta" / "x" / "bin"};
+    EXPECT_EQ(found, expected);
+
+    // A cap on the folders looked at ends the search early with what it has.
+    viewer_check::SearchLimits few;
+    few.folders = 3;  // pf, pf86, then pf's first subfolder
+    EXPECT_TRUE(viewer_check::find_viewer_folders({first, second}, few).empty());
+    few.depth = 0;
+    few.folders = 100;
+    EXPECT_TRUE(viewer_check::find_viewer_folders({first}, few).empty());
+    EXPECT_EQ(viewer_check::find_viewer_folders({first / "Zeta"}, few), std::vector<fs::path>{first / "Zeta"});
+}
+
+TEST_F(ViewerFolders, SearchPassesOverLinks) {
+    // A link back up (a loop) and a link to a viewer elsewhere: neither is followed.
+    viewer32(root / "pf" / "a" / "app.exe");
+    viewer32(root / "elsewhere" / "app.exe");
+    std::error_code error;
+    fs::create_directory_symlink(root / "pf", root / "pf" / "a" / "loop", error);
+    fs::create_directory_symlink(root / "elsewhere", root / "pf" / "link", error);
+    if (error) GTEST_SKIP() << "no symbolic links here";
+    EXPECT_EQ(viewer_check::find_viewer_folders({root / "pf"}), std::vector<fs::path>{root / "pf" / "a"});
+}
+
+TEST_F(ViewerFolders, FileReaderReadsOnlyWhatItNeedsYetSeesWhatTheWholeFileShows) {
+    // The export section 64 MB into a sparse file: read in pieces, the same image as in memory.
+    std::vector<unsigned char> image = make_pe(viewer_check::machine_i386, false, host_names());
+    const std::size_t far = 64u << 20;
+    const std::size_t section = 0x44 + 20 + 224;
+    put32(image, section + 20, static_cast<std::uint32_t>(far));
+    {
+        std::ofstream out(root / "big.exe", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()), 0x400);
+        out.seekp(static_cast<std::streamoff>(far));
+        out.write(reinterpret_cast<const char*>(image.data() + 0x400), static_cast<std::streamsize>(image.size() - 0x400));
+    }
+    auto from_file = viewer_check::read_pe_file(root / "big.exe");
+    EXPECT_TRUE(from_file.valid);
+    EXPECT_EQ(from_file.exports, host_names());
+    EXPECT_EQ(viewer_check::judge_folder(root), Verdict::viewer32);
+    // Cut in the middle of the names: the file reader stops where the memory reader stops.
+    fs::resize_file(root / "big.exe", far + 0x200 + 20);
+    std::vector<unsigned char> whole(static_cast<std::size_t>(fs::file_size(root / "big.exe")));
+    std::ifstream(root / "big.exe", std::ios::binary).read(reinterpret_cast<char*>(whole.data()),
+                                                           static_cast<std::streamsize>(whole.size()));
+    EXPECT_EQ(viewer_check::read_pe_file(root / "big.exe").exports, viewer_check::read_pe(whole).exports);
+    EXPECT_FALSE(viewer_check::read_pe_file(root / "none.exe").valid);
 }
 
 }  // namespace

@@ -8,14 +8,32 @@ namespace viewer_check {
 namespace {
 
 struct Reader {
-    const std::vector<unsigned char>& file;
-    bool in(std::uint64_t offset, std::uint64_t size) const {
-        return offset <= file.size() && size <= file.size() - offset;
+    const ByteSource& file;
+    bool in(std::uint64_t offset, std::uint64_t count) const {
+        return offset <= file.size() && count <= file.size() - offset;
     }
-    std::uint32_t u16(std::uint64_t at) const { return file[at] | file[at + 1] << 8; }
+    // Callers check `in` first; a failed read then gives zeros.
+    std::uint32_t u16(std::uint64_t at) const {
+        unsigned char b[2] = {};
+        file.read(at, 2, b);
+        return b[0] | b[1] << 8;
+    }
     std::uint32_t u32(std::uint64_t at) const {
-        return static_cast<std::uint32_t>(file[at]) | static_cast<std::uint32_t>(file[at + 1]) << 8 |
-               static_cast<std::uint32_t>(file[at + 2]) << 16 | static_cast<std::uint32_t>(file[at + 3]) << 24;
+        unsigned char b[4] = {};
+        file.read(at, 4, b);
+        return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+               static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    }
+    /// A zero-terminated name of at most 512 characters; false when the file ends first.
+    bool name(std::uint64_t at, std::string& out) const {
+        out.clear();
+        unsigned char c = 0;
+        while (out.size() < 512) {
+            if (!file.read(at++, 1, &c)) return false;
+            if (c == 0) return true;
+            out += static_cast<char>(c);
+        }
+        return true;
     }
 };
 
@@ -23,14 +41,31 @@ struct Section {
     std::uint32_t rva, size, raw, raw_size;
 };
 
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool read(std::uint64_t offset, std::size_t count, unsigned char* out) const override {
+        if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
+        if (count != 0) std::memcpy(out, &bytes_[offset], count);
+        return true;
+    }
+
+private:
+    const std::vector<unsigned char>& bytes_;
+};
+
 }  // namespace
 
-PeImage read_pe(const std::vector<unsigned char>& file) {
+PeImage read_pe(const ByteSource& file) {
     PeImage image;
     Reader r{file};
-    if (!r.in(0, 0x40) || file[0] != 'M' || file[1] != 'Z') return image;
+    unsigned char mz[2] = {};
+    if (!r.in(0, 0x40) || !file.read(0, 2, mz) || mz[0] != 'M' || mz[1] != 'Z') return image;
     std::uint64_t pe = r.u32(0x3c);
-    if (!r.in(pe, 24) || std::memcmp(&file[pe], "PE\0\0", 4) != 0) return image;
+    unsigned char signature[4] = {};
+    if (!r.in(pe, 24) || !file.read(pe, 4, signature) || std::memcmp(signature, "PE\0\0", 4) != 0)
+        return image;
     std::uint64_t coff = pe + 4;
     image.machine = static_cast<std::uint16_t>(r.u16(coff));
     std::uint32_t section_count = r.u16(coff + 2);
@@ -72,11 +107,14 @@ PeImage read_pe(const std::vector<unsigned char>& file) {
         std::uint64_t at = 0;
         if (!offset_of(r.u32(names + 4 * std::uint64_t{i}), at)) break;
         std::string name;
-        while (at < file.size() && file[at] != 0 && name.size() < 512) name += static_cast<char>(file[at++]);
-        if (at >= file.size()) break;  // no terminator within the file
+        if (!r.name(at, name)) break;  // no terminator within the file
         image.exports.push_back(std::move(name));
     }
     return image;
+}
+
+PeImage read_pe(const std::vector<unsigned char>& file) {
+    return read_pe(MemorySource(file));
 }
 
 const std::vector<std::string>& required_exports() {

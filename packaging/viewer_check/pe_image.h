@@ -2,6 +2,7 @@
 // names it exports. Plain byte reading, no system calls, so it is tested natively too.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,8 +18,18 @@ struct PeImage {
     std::vector<std::string> exports;  // names in the export directory, in file order
 };
 
-/// Reads the headers, the section table and the export directory names of a PE file held in
-/// memory. Anything out of bounds leaves the image invalid or its export list cut short.
+/// Bytes at given offsets: a whole file held in memory, or a file read piece by piece.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    /// Copies `count` bytes at `offset` to `out`; false when they are not all there.
+    virtual bool read(std::uint64_t offset, std::size_t count, unsigned char* out) const = 0;
+};
+
+/// Reads the headers, the section table and the export directory names of a PE file. Anything
+/// out of bounds leaves the image invalid or its export list cut short.
+PeImage read_pe(const ByteSource& file);
 PeImage read_pe(const std::vector<unsigned char>& file);
 
 /// The host functions the module binds first: a viewer exports all of them.
