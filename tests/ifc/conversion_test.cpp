@@ -14,24 +14,10 @@ namespace {
 
 constexpr double tol = 1e-9;
 
-class Ifc4Building : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        ScratchDir dir;
-        snapshot_ = new Snapshot(ifc2snapshot::convert_ifc_file(dir.write("edificio.ifc", ifc_samples::building_ifc4())));
-    }
-    static void TearDownTestSuite() {
-        delete snapshot_;
-        snapshot_ = nullptr;
-    }
-    const SnapshotObject& object(std::uint64_t id) {
-        const SnapshotObject* o = find_object(*snapshot_, id);
-        if (!o) throw std::runtime_error("object #" + std::to_string(id) + " missing");
-        return *o;
-    }
-    static Snapshot* snapshot_;
+class Ifc4Building : public ConvertedOnce<Ifc4Building> {
+public:
+    static std::string input(const ScratchDir& dir) { return dir.write("edificio.ifc", ifc_samples::building_ifc4()); }
 };
-Snapshot* Ifc4Building::snapshot_ = nullptr;
 
 void expect_bounds(const SnapshotObject& o, std::array<double, 6> expected) {
     for (int k = 0; k < 6; ++k) EXPECT_NEAR(o.bounds[k], expected[k], 1e-9) << "bounds[" << k << "] of #" << o.id;

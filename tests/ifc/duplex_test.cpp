@@ -12,27 +12,10 @@ namespace {
 
 const std::string duplex_path = std::string(KB_IFC_SAMPLES_DIR) + "/Duplex_A_20110907.ifc";
 
-class DuplexModel : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (!std::filesystem::exists(duplex_path)) return;
-        stats_ = new ifc2snapshot::ConversionStats;
-        snapshot_ = new ifc2snapshot::Snapshot(ifc2snapshot::convert_ifc_file(duplex_path, stats_));
-    }
-    static void TearDownTestSuite() {
-        delete snapshot_;
-        delete stats_;
-        snapshot_ = nullptr;
-        stats_ = nullptr;
-    }
-    void SetUp() override {
-        if (!snapshot_) GTEST_SKIP() << duplex_path << " is not there";
-    }
-    static ifc2snapshot::Snapshot* snapshot_;
-    static ifc2snapshot::ConversionStats* stats_;
+class DuplexModel : public ConvertedOnce<DuplexModel> {
+public:
+    static std::string input(const ScratchDir&) { return std::filesystem::exists(duplex_path) ? duplex_path : std::string(); }
 };
-ifc2snapshot::Snapshot* DuplexModel::snapshot_ = nullptr;
-ifc2snapshot::ConversionStats* DuplexModel::stats_ = nullptr;
 
 TEST_F(DuplexModel, HoldsEveryObjectOnceWithTheFileName) {
     EXPECT_EQ(snapshot_->files, std::vector<std::string>{"Duplex_A_20110907.ifc"});

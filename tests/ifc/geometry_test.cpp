@@ -14,24 +14,10 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-class CurvedSolids : public ::testing::Test {
+class CurvedSolids : public ConvertedOnce<CurvedSolids> {
+public:
+    static std::string input(const ScratchDir& dir) { return dir.write("curvas.ifc", ifc_samples::curved_ifc4()); }
 protected:
-    static void SetUpTestSuite() {
-        ScratchDir dir;
-        stats_ = new ifc2snapshot::ConversionStats;
-        snapshot_ = new Snapshot(ifc2snapshot::convert_ifc_file(dir.write("curvas.ifc", ifc_samples::curved_ifc4()), stats_));
-    }
-    static void TearDownTestSuite() {
-        delete snapshot_;
-        delete stats_;
-        snapshot_ = nullptr;
-        stats_ = nullptr;
-    }
-    const SnapshotObject& object(std::uint64_t id) {
-        const SnapshotObject* o = find_object(*snapshot_, id);
-        if (!o) throw std::runtime_error("object #" + std::to_string(id) + " missing");
-        return *o;
-    }
     // The polygons lie inside the curves, so a solid can only come out a little small.
     static void expect_volume_within_half_a_percent(const SnapshotObject& o, double exact) {
         EXPECT_LE(o.volume, exact * (1 + 1e-9)) << "#" << o.id;
@@ -45,11 +31,7 @@ protected:
             EXPECT_NEAR(o.bounds[k + 3], truth[k + 3], 1e-3) << "#" << o.id;
         }
     }
-    static Snapshot* snapshot_;
-    static ifc2snapshot::ConversionStats* stats_;
 };
-Snapshot* CurvedSolids::snapshot_ = nullptr;
-ifc2snapshot::ConversionStats* CurvedSolids::stats_ = nullptr;
 
 TEST_F(CurvedSolids, ExtrudedCircleIsWithinHalfAPercentAndItsBoxHoldsTheCircle) {
     const auto& pile = object(200);

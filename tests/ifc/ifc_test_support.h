@@ -99,4 +99,35 @@ inline const ifc2snapshot::SnapshotObject* find_object(const ifc2snapshot::Snaps
     return nullptr;
 }
 
+/// A suite whose tests all read one conversion, made once. Suite::input(dir) writes the IFC file
+/// into dir and returns its path, or returns "" when the suite has nothing to convert (its tests
+/// are then skipped).
+template <class Suite>
+class ConvertedOnce : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ScratchDir dir;
+        const std::string path = Suite::input(dir);
+        if (path.empty()) return;
+        stats_ = new ifc2snapshot::ConversionStats;
+        snapshot_ = new ifc2snapshot::Snapshot(ifc2snapshot::convert_ifc_file(path, stats_));
+    }
+    static void TearDownTestSuite() {
+        delete snapshot_;
+        delete stats_;
+        snapshot_ = nullptr;
+        stats_ = nullptr;
+    }
+    void SetUp() override {
+        if (!snapshot_) GTEST_SKIP() << "no input to convert";
+    }
+    static const ifc2snapshot::SnapshotObject& object(std::uint64_t id) {
+        const ifc2snapshot::SnapshotObject* o = find_object(*snapshot_, id);
+        if (!o) throw std::runtime_error("object #" + std::to_string(id) + " missing");
+        return *o;
+    }
+    static inline ifc2snapshot::Snapshot* snapshot_ = nullptr;
+    static inline ifc2snapshot::ConversionStats* stats_ = nullptr;
+};
+
 }  // namespace ifc_test

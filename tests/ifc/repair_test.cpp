@@ -17,29 +17,10 @@ using namespace ifc_test;
 
 namespace {
 
-class FacetedSolids : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        ScratchDir dir;
-        stats_ = new ifc2snapshot::ConversionStats;
-        snapshot_ = new Snapshot(ifc2snapshot::convert_ifc_file(dir.write("caras.ifc", ifc_samples::faceted_ifc4()), stats_));
-    }
-    static void TearDownTestSuite() {
-        delete snapshot_;
-        delete stats_;
-        snapshot_ = nullptr;
-        stats_ = nullptr;
-    }
-    const SnapshotObject& object(std::uint64_t id) {
-        const SnapshotObject* o = find_object(*snapshot_, id);
-        if (!o) throw std::runtime_error("object #" + std::to_string(id) + " missing");
-        return *o;
-    }
-    static Snapshot* snapshot_;
-    static ifc2snapshot::ConversionStats* stats_;
+class FacetedSolids : public ConvertedOnce<FacetedSolids> {
+public:
+    static std::string input(const ScratchDir& dir) { return dir.write("caras.ifc", ifc_samples::faceted_ifc4()); }
 };
-Snapshot* FacetedSolids::snapshot_ = nullptr;
-ifc2snapshot::ConversionStats* FacetedSolids::stats_ = nullptr;
 
 TEST_F(FacetedSolids, ClosedShellsWithFacesTurnedTheWrongWayGetTheirVolume) {
     for (std::uint64_t id : {200u, 201u}) {
