@@ -9,6 +9,10 @@ set -euo pipefail
 setup=$1 viewer=$2 monitor=$3 model=$4
 : "${WINEPREFIX:?WINEPREFIX is not set}"
 here=$(cd "$(dirname "$0")" && pwd)
+# The whole test has the prefix to itself, and nothing it started outlives it.
+[ -n "${KB_WINE_TEST:-}" ] || exec "$here/../../cmake/wine-test.sh" bash "$0" "$@"
+# Under emulation (scripts/wine-tests.sh --time-factor) waits are that many times longer.
+waits=$((300 * ${KB_WINE_TIME_FACTOR:-1}))
 run() { "$here/../../cmake/wine-run.sh" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KestroBimVision'
@@ -52,7 +56,7 @@ echo "== the viewer loads the installed module; its button reaches the monitor"
 run "$base/peer/KESTRO_monitor.exe" --out "$winbase\\logs\\monitor.jsonl" --quit-after 1 --timeout 120000 \
     >"$base/logs/monitor.out" 2>&1 &
 monitor_pid=$!
-for _ in $(seq 300); do grep -q '"event":"ready"' "$base/logs/monitor.jsonl" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq "$waits"); do grep -q '"event":"ready"' "$base/logs/monitor.jsonl" 2>/dev/null && break; sleep 0.1; done
 model_win="Z:$(realpath "$model" | sed 's,/,\\,g')"
 run "$base/viewer/$(basename "$viewer")" --model "$model_win" \
     --plugin "$winbase\\viewer\\plugins\\kestro_bimvision_32.dll" --log "$winbase\\logs\\viewer.jsonl" \
@@ -74,7 +78,7 @@ wineserver -w
 echo "== uninstall"
 run "$base/viewer/plugins/kestro_bimvision_data/desinstalar.exe" /S || fail "uninstaller exited with $?"
 # The uninstaller runs on from a copy of itself in the temporary folder.
-for _ in $(seq 300); do [ -e "$base/viewer/plugins" ] || break; sleep 0.1; done
+for _ in $(seq "$waits"); do [ -e "$base/viewer/plugins" ] || break; sleep 0.1; done
 wineserver -w
 after=$(listing "$base/viewer")
 [ "$before" = "$after" ] || fail "folder differs after uninstall: $(diff <(echo "$before") <(echo "$after"))"
