@@ -232,7 +232,7 @@ grep -q '"event":"ready"' "$out/monitor.jsonl" 2>/dev/null ||
 say "starting the viewer: button, selection of $select_guid; the monitor asks for $request_guid"
 run "$stage/viewer/bimvision_substitute.exe" --model "$(win "$model")" \
     --plugin "$(win "$stage/plugins/kestro_bimvision_32.dll")" --log "$(win "$out/viewer.jsonl")" \
-    --script "click; select $select_guid; wait-requests 1 $((60000 * factor)); sleep 6000; quit" >"$out/viewer.out" 2>&1 &
+    --script "click; select $select_guid; wait-requests 1 $((60000 * factor)); sleep $((6000 * factor)); quit" >"$out/viewer.out" 2>&1 &
 viewer_pid=$!
 for _ in $(seq $((600 * factor))); do
   grep -q '"event":"copydata"' "$out/viewer.jsonl" 2>/dev/null && break
