@@ -31,13 +31,16 @@ die() { echo "guest.sh: $*" >&2; exit 125; }
 runs_32bit() {
   local dir status
   dir=$(mktemp -d) || return 1
+  # Lines: identity (32-bit, little-endian); executable, i386, entry 0x8048054, program headers
+  # at 52; header sizes, one program header; PT_LOAD of the file at 0x8048000; 96 bytes, r-x;
+  # the code.
   {
-    printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000'           # 32-bit, little-endian
-    printf '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000'   # executable, i386, entry, phoff
+    printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000'
+    printf '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000'
     printf '\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000'
-    printf '\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010'   # PT_LOAD at 0x8048000
-    printf '\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000'   # 96 bytes, r-x
-    printf '\270\001\000\000\000\273\052\000\000\000\315\200'                       # exit(42)
+    printf '\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010'
+    printf '\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000'
+    printf '\270\001\000\000\000\273\052\000\000\000\315\200'
   } >"$dir/probe32"
   chmod +x "$dir/probe32"
   # In a subshell whose own error output is dropped: a shell reports a child killed by a signal.
@@ -103,7 +106,9 @@ wait $!
 status=$?
 echo "$status" >/ctl/status
 # Nothing may outlive the command: end what is left (but the reader), then write everything back.
-others() { for p in /proc/[0-9]*; do p=${p#/proc/}; [ "$p" = 1 ] || [ "$p" = "$reader" ] || echo "$p"; done; }
+others() {
+  for p in /proc/[0-9]*; do p=${p#/proc/}; [ "$p" = 1 ] || [ "$p" = "$reader" ] || echo "$p"; done
+}
 kill -TERM $(others) 2>/dev/null; sleep 1; kill -KILL $(others) 2>/dev/null
 wait "$reader"
 sync
@@ -224,7 +229,8 @@ run_guest() {
     kvm|tcg) ;;
     *) usage; exit 2 ;;
   esac
-  command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (scripts/install-deps.sh)"
+  command -v qemu-system-x86_64 >/dev/null ||
+    die "qemu-system-x86_64 is missing (scripts/install-deps.sh)"
   command -v busybox >/dev/null || die "busybox is missing (scripts/install-deps.sh)"
   [ -f "$kit/vmlinuz" ] && [ -f "$kit/modules.load" ] ||
     die "no guest kernel in $kit (scripts/install-deps.sh fetches it)"

@@ -54,15 +54,21 @@ fi
 kit=${KB_GUEST_KERNEL:-/var/cache/kb-guest/linux-amd64}
 if [ ! -f "$kit/modules.load" ]; then
   export DEBIAN_FRONTEND=noninteractive
-  image=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -1)
+  # The versioned package that linux-image-amd64 stands for.
+  kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+      sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -1
+  }
+  image=$(kernel_package)
   if [ -z "$image" ]; then
     apt-get update -q
-    image=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -1)
+    image=$(kernel_package)
   fi
   [ -n "$image" ] || { echo "install-deps.sh: no linux-image-amd64 package to fetch" >&2; exit 1; }
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  (cd "$work" && chmod 755 . && apt-get download -q "$image")
+  chown _apt "$work" 2>/dev/null || chmod 777 "$work"  # apt fetches as its own user
+  (cd "$work" && apt-get download -q "$image")
   dpkg-deb -x "$work"/"$image"_*.deb "$work/x"
   version=$(ls "$work/x/lib/modules")
   busybox depmod -b "$work/x" "$version"

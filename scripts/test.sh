@@ -22,7 +22,8 @@ for arg in "$@"; do
     --wine-native) side=native ;;
     --no-guest-self-test) self_test=0 ;;
     -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "usage: scripts/test.sh [--wine-in-guest | --wine-native] [--no-guest-self-test]" >&2; exit 2 ;;
+    *) echo "usage: scripts/test.sh [--wine-in-guest | --wine-native] [--no-guest-self-test]" >&2
+       exit 2 ;;
   esac
 done
 case $side in
@@ -129,8 +130,10 @@ fi
 # Wine runs 32-bit Windows programs as 32-bit Linux processes. A kernel without 32-bit support
 # (booted with ia32_emulation=off, as some virtual machines are) cannot start them at all; there
 # the Wine tests run in the guest, whose kernel can.
+why="forced (--wine-in-guest or KB_WINE_SIDE=guest)"
 if [ "$side" = auto ]; then
   if scripts/guest.sh runs-32bit; then side=native; else side=guest; fi
+  why="this machine cannot run 32-bit programs"
 fi
 
 if build_preset win32; then
@@ -149,12 +152,14 @@ if build_preset win32; then
       run_in_guest "$root/build/ctest-guest-self-test.log" -R '^wine_bare_host$'
       status=$?
       took=$(seconds_since "$start")
-      if [ "$status" = 0 ] && grep -q '100% tests passed, 0 tests failed out of 1' build/ctest-guest-self-test.log; then
+      where=$(accel_name "$accel")
+      if [ "$status" = 0 ] &&
+         grep -q '100% tests passed, 0 tests failed out of 1' build/ctest-guest-self-test.log; then
         passed=$((passed + 1))
-        self_test_result="guest self-test: wine_bare_host passed in $(accel_name "$accel") in $took s"
+        self_test_result="guest self-test: wine_bare_host passed in $where in $took s"
       else
         failed=$((failed + 1))
-        self_test_result="guest self-test: FAILED in $(accel_name "$accel") after $took s (status $status)"
+        self_test_result="guest self-test: FAILED in $where after $took s (status $status)"
       fi
     fi
   else
@@ -168,11 +173,12 @@ if build_preset win32; then
     run_in_guest "$root/build/ctest-win32.log" -LE host -FS '.*'
     status=$?
     took=$(seconds_since "$start")
+    where=$(accel_name "$accel")
     if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then
-      wine_where="Wine tests: ran in $(accel_name "$accel") in $took s (this machine cannot run 32-bit programs, or was told not to)"
+      wine_where="Wine tests: ran in $where in $took s ($why)"
     else
       [ "$status" = 125 ] && failed=$((failed + 1))
-      wine_where="Wine tests: could NOT run in $(accel_name "$accel") (status $status): counted as a failure"
+      wine_where="Wine tests: could NOT run in $where (status $status): counted as a failure"
     fi
   fi
 else

@@ -19,7 +19,8 @@ LRESULT CALLBACK outer_subclass(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return CallWindowProcW(reinterpret_cast<WNDPROC>(proc_below_outer), w, m, wp, lp);
 }
 
-TEST(HostWithoutExports, EveryEntryPointAnswersAndAfterUnloadThePinnedModuleStaysWithTheWindowRestored) {
+TEST(HostWithoutExports,
+     EveryEntryPointAnswersAndAfterUnloadThePinnedModuleStaysWithTheWindowRestored) {
     HWND window = kbtest::create_test_window(L"Sin funciones");
     ASSERT_NE(window, nullptr) << "no window (is DISPLAY set?)";
     const auto original = GetWindowLongW(window, GWL_WNDPROC);
