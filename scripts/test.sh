@@ -130,7 +130,7 @@ fi
 # Wine runs 32-bit Windows programs as 32-bit Linux processes. A kernel without 32-bit support
 # (booted with ia32_emulation=off, as some virtual machines are) cannot start them at all; there
 # the Wine tests run in the guest, whose kernel can.
-why="forced (--wine-in-guest or KB_WINE_SIDE=guest)"
+why="forced with --wine-in-guest or KB_WINE_SIDE=guest"
 if [ "$side" = auto ]; then
   if scripts/guest.sh runs-32bit; then side=native; else side=guest; fi
   why="this machine cannot run 32-bit programs"
