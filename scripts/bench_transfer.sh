@@ -36,7 +36,8 @@ viewer_dir=$(sed -n 's/^BVS_VIEWER_DIR:[A-Z]*=//p' "$bin/CMakeCache.txt" 2>/dev/
 export WINEPREFIX=${WINEPREFIX:-$bin/wineprefix}
 unset DISPLAY  # the harness starts a private X server
 
-exec python3 - "$root" "$bin" "${viewer_dir:-$bin/tools/viewer/bin}" "$elements" "$runs" <<'EOF'
+# The run has the prefix to itself, and nothing it starts outlives it (cmake/wine-test.sh).
+exec "$root/cmake/wine-test.sh" python3 - "$root" "$bin" "${viewer_dir:-$bin/tools/viewer/bin}" "$elements" "$runs" <<'EOF'
 import json, os, statistics, sys, time
 root, bin_dir, viewer_dir, elements, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
 sys.path.insert(0, os.path.join(root, 'tests', 'e2e'))

@@ -5,10 +5,13 @@
 # element's GUID back, and shows what each side got, with a screenshot of both windows.
 #
 #   scripts/demo.sh [--model FILE.json | --ifc FILE.ifc] [--out DIR] [--no-build] [--build-dir DIR]
+#                   [--wine-in-guest | --wine-native]
 #
 # Run as root on a fresh Debian machine: missing packages are installed first. The Wine prefix is
-# build/demo-wineprefix, made once and reused. Any failed step ends the script with a one-line
-# reason on stderr and a non-zero status: 2 bad command line, 1 anything else.
+# build/demo-wineprefix, made once and reused. On a machine that cannot run 32-bit programs (or
+# with --wine-in-guest, or KB_WINE_SIDE=guest) the part under Wine runs in a throw-away QEMU guest
+# (scripts/guest.sh); the build and an IFC conversion stay on the machine. Any failed step ends the
+# script with a one-line reason on stderr and a non-zero status: 2 bad command line, 1 anything else.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -18,7 +21,8 @@ ifc=
 out="$root/build/demo"
 build=1
 bin="$root/build/win32"
-usage() { sed -n '7p' "$0" | sed 's/^# *//' >&2; }
+side=${KB_WINE_SIDE:-auto}
+usage() { sed -n '7,8p' "$0" | sed 's/^# *//' >&2; }
 die() { echo "demo.sh: $*" >&2; exit 1; }
 # An option's value: present and not the next option.
 value() {
@@ -35,7 +39,9 @@ while [ $# -gt 0 ]; do
     --out) value "$@"; out=$(realpath -m "$2"); shift 2 ;;
     --no-build) build=0; shift ;;
     --build-dir) value "$@"; bin=$(realpath -m "$2"); build=0; shift 2 ;;
-    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --wine-in-guest) side=guest; shift ;;
+    --wine-native) side=native; shift ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown argument $1" >&2; usage; exit 2 ;;
   esac
 done
@@ -54,10 +60,10 @@ if [ -n "$missing" ]; then
   say "installing what is missing:$missing"
   scripts/install-deps.sh || die "installing the packages failed"
 fi
-# Wine runs the 32-bit programs as 32-bit Linux processes: a kernel without 32-bit support (or a
-# Wine without its 32-bit part) cannot start them at all.
-if ! wine_error=$(timeout 60 wine --version 2>&1 >/dev/null); then
-  die "Wine cannot run 32-bit programs on this machine (${wine_error##*$'\n'}; see dmesg for '32-bit emulation disabled')"
+# Wine runs the 32-bit programs as 32-bit Linux processes: a kernel without 32-bit support cannot
+# start them at all; there the part under Wine runs in the guest, whose kernel can.
+if [ "$side" = auto ]; then
+  if "$root/scripts/guest.sh" runs-32bit; then side=native; else side=guest; fi
 fi
 if [ "$build" = 1 ]; then
   say "building the win32 preset"
@@ -88,6 +94,25 @@ if [ -n "$ifc" ]; then
 fi
 [ -f "$model" ] || die "no model $model"
 
+# ---- in the guest, when Wine cannot run here ------------------------------------------------------
+# The rest runs there as it would here: the build folder and the output folder shared read-write,
+# the model and the build output as on the machine.
+if [ "$side" = guest ]; then
+  accel=${KB_GUEST_ACCEL:-$("$root/scripts/guest.sh" accel)}
+  [ "$accel" = tcg ] && export KB_WINE_TIME_FACTOR=10  # everything is that much slower
+  say "running the rest in $([ "$accel" = kvm ] && echo "a KVM guest" || echo "an emulated guest (TCG)")"
+  status=0
+  "$root/scripts/guest.sh" run --accel "$accel" --share "$root/build" --share "$out" --need "$root" \
+      --need "$bin" --need "$(dirname "$model")" --need "$(dirname "$viewer_exe")" -- \
+      bash "$root/scripts/demo.sh" --wine-native --build-dir "$bin" --model "$model" --out "$out" ||
+    status=$?
+  [ "$status" != 125 ] || die "the guest could not run the demo (scripts/guest.sh said why above)"
+  exit "$status"
+fi
+# The demo has its prefix to itself: its programs run side by side (cmake/wine-run.sh).
+export KB_WINE_TEST=demo
+factor=${KB_WINE_TIME_FACTOR:-1}
+
 # ---- a private desktop ---------------------------------------------------------------------------
 stage=$(mktemp -d /tmp/bv-demo-XXXXXX)  # no "KESTRO" in the path but the monitor's own name
 export WINEPREFIX="$root/build/demo-wineprefix" WINEARCH=win32 WINEDEBUG=-all
@@ -108,7 +133,7 @@ say "starting a private X display and Wine prefix"
 display_file="$stage/display"
 Xvfb -displayfd 3 -screen 0 1280x1260x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+for _ in $(seq $((100 * factor))); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || die "the X server (Xvfb) did not start"
 export DISPLAY=":$(head -1 "$display_file")"
 echo "display $DISPLAY, prefix $WINEPREFIX"
@@ -198,23 +223,23 @@ read -r select_guid request_guid <<<"$picked"
 say "starting the KESTRO monitor"
 # It asks for the door once it has had both messages (button, then selection).
 run "$stage/peer/KESTRO_monitor.exe" --out "$(win "$out/monitor.jsonl")" --send-after 2 \
-    --send-guid "$request_guid" --timeout 300000 >"$out/monitor.out" 2>&1 &
+    --send-guid "$request_guid" --timeout $((300000 * factor)) >"$out/monitor.out" 2>&1 &
 monitor_pid=$!
-for _ in $(seq 300); do grep -q '"event":"ready"' "$out/monitor.jsonl" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq $((300 * factor))); do grep -q '"event":"ready"' "$out/monitor.jsonl" 2>/dev/null && break; sleep 0.1; done
 grep -q '"event":"ready"' "$out/monitor.jsonl" 2>/dev/null ||
   die "the KESTRO monitor did not start (output: $out/monitor.out)"
 
 say "starting the viewer: button, selection of $select_guid; the monitor asks for $request_guid"
 run "$stage/viewer/bimvision_substitute.exe" --model "$(win "$model")" \
     --plugin "$(win "$stage/plugins/kestro_bimvision_32.dll")" --log "$(win "$out/viewer.jsonl")" \
-    --script "click; select $select_guid; wait-requests 1 60000; sleep 6000; quit" >"$out/viewer.out" 2>&1 &
+    --script "click; select $select_guid; wait-requests 1 $((60000 * factor)); sleep $((6000 * factor)); quit" >"$out/viewer.out" 2>&1 &
 viewer_pid=$!
-for _ in $(seq 600); do
+for _ in $(seq $((600 * factor))); do
   grep -q '"event":"copydata"' "$out/viewer.jsonl" 2>/dev/null && break
   kill -0 "$viewer_pid" 2>/dev/null || break
   sleep 0.1
 done
-sleep 2  # let both windows repaint
+sleep $((2 * factor))  # let both windows repaint
 screenshot_ok=0
 if take_screenshot "$out/demo_screenshot.png"; then screenshot_ok=1; fi
 viewer_status=0

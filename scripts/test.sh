@@ -1,131 +1,192 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing (as root), then configures, builds and tests the native
-# preset and the win32 preset; the win32 tests run under Wine in a private prefix with their own X
-# server. The last line is the sum of both presets: "N passed, M failed" (", K skipped" when this
-# machine cannot run 32-bit code and the Wine tests were left out); the exit status is 0 only when
-# nothing failed.
-#   --help   this text
+# preset and the win32 preset. The win32 tests that need Wine run on this machine when it runs
+# 32-bit programs, and otherwise inside a throw-away QEMU guest that boots Debian's own kernel
+# (scripts/guest.sh); the builds and the win32 tests labelled "host" always run on the machine.
+# Where Wine runs here, one small Wine test also runs in the guest, so that the guest is proven on
+# every machine. The last lines say where the Wine tests ran and end with "N passed, M failed"; the
+# exit status is 0 only when nothing failed, and Wine tests that could not run count as a failure.
+#   --wine-in-guest        run the Wine tests in the guest even here (or KB_WINE_SIDE=guest)
+#   --wine-native          run them on this machine, never in the guest (or KB_WINE_SIDE=native)
+#   --no-guest-self-test   leave out the guest self-test
+#   --help                 this text
+# KB_GUEST_ACCEL=kvm|tcg chooses the guest's accelerator; by default KVM when a stock kernel boots
+# with it here, else emulation (TCG), where the Wine tests' time limits are multiplied by 10.
 set -uo pipefail
 
-case "${1:-}" in
-  -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-  "") ;;
-  *) echo "usage: scripts/test.sh [--help]" >&2; exit 2 ;;
+side=${KB_WINE_SIDE:-auto}
+self_test=1
+for arg in "$@"; do
+  case $arg in
+    --wine-in-guest) side=guest ;;
+    --wine-native) side=native ;;
+    --no-guest-self-test) self_test=0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "usage: scripts/test.sh [--wine-in-guest | --wine-native] [--no-guest-self-test]" >&2
+       exit 2 ;;
+  esac
+done
+case $side in
+  auto|guest|native) ;;
+  *) echo "test.sh: KB_WINE_SIDE must be auto, guest or native" >&2; exit 2 ;;
 esac
 
 cd "$(dirname "$0")/.."
 root=$PWD
 passed=0
 failed=0
-skipped=0
-xvfb_pid=
-export WINEPREFIX="$root/build/win32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+wine_where=
+self_test_result=
 export HOME=${HOME:-/root}
 
-cleanup() {
-  if command -v wineserver >/dev/null 2>&1 && [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-  fi
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
 step() { printf '\n==== %s\n' "$*"; }
+seconds_since() { echo $(( $(date +%s) - $1 )); }
 
-# One preset: configure, build (as far as it goes), then ctest; adds its counts to the totals.
-# A failed configure or build counts as one failure of its own. Further arguments go to ctest.
-run_preset() {
-  local preset=$1 log="$root/build/ctest-$1.log"
-  shift
+# Adds the counts of one ctest log to the totals; a log without ctest's summary (ctest did not
+# run, or the run was cut short) counts as one failure. Returns 1 in that case.
+count_log() {
+  local log=$1 line total bad
+  line=$(sed 's/\x1b\[[0-9;]*m//g' "$log" 2>/dev/null |
+         grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' | tail -1)
+  if [ -n "$line" ]; then
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    return 0
+  fi
+  grep -q 'No tests were found' "$log" 2>/dev/null && return 0
+  failed=$((failed + 1))
+  return 1
+}
+
+# Configure and build one preset (as far as it goes); a failure counts as one failure of its own.
+# Returns 1 when it could not even be configured.
+build_preset() {
+  local preset=$1
   step "configure $preset"
   if ! cmake --preset "$preset"; then
     failed=$((failed + 1))
-    return
+    return 1
   fi
   step "build $preset"
   if ! cmake --build --preset "$preset" -j2 -- -k 0; then
     echo "build of $preset failed; running the tests that were built" >&2
     failed=$((failed + 1))
   fi
-  step "test $preset"
-  ctest --preset "$preset" "$@" 2>&1 | tee "$log"
-  local line total bad
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-  if [ -n "$line" ]; then
-    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-    passed=$((passed + total - bad))
-    failed=$((failed + bad))
-  elif ! grep -q 'No tests were found' "$log"; then
-    failed=$((failed + 1))  # ctest itself did not run
-  fi
 }
 
-start_xvfb() {
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$root/build/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  export DISPLAY=":$n"
-  echo "Xvfb on $DISPLAY (pid $xvfb_pid)"
+# ctest on the machine itself; further arguments go to ctest.
+test_preset() {
+  local preset=$1 log=$2
+  shift 2
+  ctest --preset "$preset" --output-log "$log" "$@"
+  count_log "$log"
 }
+
+# The guest's shares: the build folder read-write; and whatever the tests read that lies where the
+# guest has fresh folders (/tmp, /dev/shm, /run): the checkout itself, the stand-in viewer's own
+# folder, the IFC samples.
+guest_shares() {
+  local dir
+  echo --share; echo "$root/build"
+  for dir in "$root" \
+             "$(sed -n 's/^BVS_VIEWER_DIR:[A-Z]*=//p' build/win32/CMakeCache.txt 2>/dev/null)" \
+             "$(sed -n 's/^KB_IFC_SAMPLES_DIR:[A-Z]*=//p' build/win32/CMakeCache.txt 2>/dev/null)"; do
+    [ -n "$dir" ] && [ -d "$dir" ] && { echo --need; echo "$dir"; }
+  done
+}
+
+# Runs scripts/wine-tests.sh LOG [CTEST ARGUMENTS] in the guest with accelerator $accel. Returns
+# the guest's status (125: it could not be started).
+run_in_guest() {
+  local log=$1 factor=1 shares
+  shift
+  [ "$accel" = tcg ] && factor=10
+  mapfile -t shares < <(guest_shares)
+  rm -f "$log"  # a guest that never starts leaves none
+  scripts/guest.sh run --accel "$accel" "${shares[@]}" --time-limit "${KB_GUEST_TIME_LIMIT:-4500}" -- \
+    bash scripts/wine-tests.sh --time-factor "$factor" "$log" "$@"
+}
+
+accel_name() { [ "$1" = kvm ] && echo "a KVM guest" || echo "an emulated guest (TCG)"; }
 
 step "dependencies"
 if [ "$(id -u)" = 0 ]; then
-  bash scripts/install-deps.sh || { echo "installing dependencies failed" >&2; failed=$((failed + 1)); }
+  deps_options=()
+  if [ "$self_test" = 0 ] && [ "$side" = native ]; then deps_options=(--no-guest); fi
+  bash scripts/install-deps.sh "${deps_options[@]}" ||
+    { echo "installing dependencies failed" >&2; failed=$((failed + 1)); }
 else
   echo "not root: skipping scripts/install-deps.sh"
 fi
 mkdir -p build
 
-run_preset native
+if build_preset native; then
+  step "test native"
+  test_preset native "$root/build/ctest-native.log"
+fi
 
 # Wine runs 32-bit Windows programs as 32-bit Linux processes. A kernel without 32-bit support
-# (booted with ia32_emulation=off, as some virtual machines are) cannot start them at all: the
-# win32 preset is then still built, and its tests that only inspect built files (label "host")
-# still run; the ones that need Wine are counted as skipped, loudly.
-wine_works() {
-  timeout 60 wine --version >/dev/null 2>&1
-}
+# (booted with ia32_emulation=off, as some virtual machines are) cannot start them at all; there
+# the Wine tests run in the guest, whose kernel can.
+why="forced with --wine-in-guest or KB_WINE_SIDE=guest"
+if [ "$side" = auto ]; then
+  if scripts/guest.sh runs-32bit; then side=native; else side=guest; fi
+  why="this machine cannot run 32-bit programs"
+fi
 
-if wine_works; then
-  step "wine prefix and X server"
-  start_xvfb
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >"$root/build/wineboot.log" 2>&1 || echo "wineboot reported an error" >&2
-    wineserver -w >/dev/null 2>&1 || true
+if build_preset win32; then
+  if [ "$side" = native ]; then
+    step "test win32 (Wine on this machine)"
+    bash scripts/wine-tests.sh "$root/build/ctest-win32.log"
+    if count_log "$root/build/ctest-win32.log"; then
+      wine_where="Wine tests: ran natively on this machine"
+    else
+      wine_where="Wine tests: could NOT run on this machine (see above): counted as a failure"
+    fi
+    if [ "$self_test" = 1 ]; then
+      step "guest self-test: one Wine test in the guest"
+      accel=${KB_GUEST_ACCEL:-$(scripts/guest.sh accel)}
+      start=$(date +%s)
+      run_in_guest "$root/build/ctest-guest-self-test.log" -R '^wine_bare_host$'
+      status=$?
+      took=$(seconds_since "$start")
+      where=$(accel_name "$accel")
+      if [ "$status" = 0 ] &&
+         grep -q '100% tests passed, 0 tests failed out of 1' build/ctest-guest-self-test.log; then
+        passed=$((passed + 1))
+        self_test_result="guest self-test: wine_bare_host passed in $where in $took s"
+      else
+        failed=$((failed + 1))
+        self_test_result="guest self-test: FAILED in $where after $took s (status $status)"
+      fi
+    fi
+  else
+    step "test win32: the build's own checks on this machine"
+    test_preset win32 "$root/build/ctest-win32-host.log" -L host
+    step "test win32: the Wine tests in a guest"
+    accel=${KB_GUEST_ACCEL:-$(scripts/guest.sh accel)}
+    echo "accelerator: $accel"
+    start=$(date +%s)
+    # The tests that set up fixtures for the Wine tests (packages) ran on the machine just above.
+    run_in_guest "$root/build/ctest-win32.log" -LE host -FS '.*'
+    status=$?
+    took=$(seconds_since "$start")
+    where=$(accel_name "$accel")
+    if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then
+      wine_where="Wine tests: ran in $where in $took s ($why)"
+    else
+      [ "$status" = 125 ] && failed=$((failed + 1))
+      wine_where="Wine tests: could NOT run in $where (status $status): counted as a failure"
+    fi
   fi
-  run_preset win32
 else
-  step "wine cannot run here"
-  echo "This machine cannot run 32-bit programs (wine --version fails; see dmesg for" >&2
-  echo "'32-bit emulation disabled'). The win32 tests that need Wine are SKIPPED." >&2
-  run_preset win32 -L host
-  if [ -d build/win32 ]; then
-    all=$(cd build/win32 && ctest -N | sed -n 's/^Total Tests: //p')
-    host=$(cd build/win32 && ctest -N -L host | sed -n 's/^Total Tests: //p')
-    skipped=$(( ${all:-0} - ${host:-0} ))
-    echo "skipped under Wine: $skipped tests" >&2
-  fi
+  wine_where="Wine tests: could NOT run: the win32 preset did not configure"
 fi
 
 step "summary"
-if [ "$skipped" -gt 0 ]; then
-  echo "$passed passed, $failed failed, $skipped skipped"
-else
-  echo "$passed passed, $failed failed"
-fi
+echo "$wine_where"
+[ -z "$self_test_result" ] || echo "$self_test_result"
+echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

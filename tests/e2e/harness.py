@@ -9,12 +9,16 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
+WINE_TEST = os.path.join(SOURCE_DIR, 'cmake', 'wine-test.sh')
+# Under emulation (scripts/wine-tests.sh --time-factor) every time limit is that many times longer.
+TIME_FACTOR = int(os.environ.get('KB_WINE_TIME_FACTOR') or 1)
 
 COPYDATA_LIMIT_S = 120  # one process start and its run, at most
 
@@ -85,6 +89,7 @@ class Desktop:
 
     def __init__(self, args):
         self.args = args
+        self.process_timeout = args.process_timeout * TIME_FACTOR
         self.wine_run = os.path.abspath(args.wine_run)
         self.prefix = os.environ.get('WINEPREFIX') or os.path.abspath(args.prefix)
         self.processes = []
@@ -150,6 +155,7 @@ class Desktop:
         self.display = ':' + number.decode().strip()
 
     def start(self, name, exe, arguments, env=None):
+        # wine-run.sh multiplies its limit by the time factor itself.
         env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display,
                    KB_WINE_TIMEOUT=str(self.args.process_timeout), **(env or {}))
         stdout_path = self.path('%s-%d.out' % (name, len(self.processes)))
@@ -167,7 +173,7 @@ class Desktop:
         out = self.path(name + '.jsonl')
         p = self.start(name, self.monitor, ['--out', windows_path(out)] + list(options))
         p.log = out
-        deadline = time.time() + self.args.process_timeout
+        deadline = time.time() + self.process_timeout
         while time.time() < deadline:
             if any(e.get('event') == 'ready' for e in read_lines(out)):
                 return p
@@ -179,19 +185,19 @@ class Desktop:
         """A short run of the monitor's sender modes; returns its JSON lines."""
         out = self.path('tool-%d.jsonl' % len(self.processes))
         p = self.start('monitor-tool', self.monitor, ['--out', windows_path(out)] + list(options))
-        code = p.wait(self.args.process_timeout)
+        code = p.wait(self.process_timeout)
         check(code == 0, 'monitor tool %s failed with %s:\n%s' % (options, code, p.output()))
         return read_lines(out)
 
     def close_monitors(self):
         p = self.start('close-monitors', self.monitor, ['--close-monitors'])
-        p.wait(self.args.process_timeout)
+        p.wait(self.process_timeout)
 
     def end_monitor(self, monitor):
         """Closes the monitor's windows if it still runs and returns its log."""
         if monitor.running():
             self.close_monitors()
-        monitor.wait(self.args.process_timeout)
+        monitor.wait(self.process_timeout)
         return read_lines(monitor.log)
 
     # ---- the viewer ------------------------------------------------------------------------
@@ -219,7 +225,7 @@ class Desktop:
             arguments += ['--screenshot', windows_path(screenshot)]
         arguments += list(options)
         p = self.start(name, viewer or self.viewer, arguments, env)
-        code = p.wait(self.args.process_timeout)
+        code = p.wait(self.process_timeout)
         events = read_lines(log)
         check(code == expect_exit, 'viewer ended with %s, expected %s:\n%s\n%s' %
               (code, expect_exit, p.output(), '\n'.join(json.dumps(e) for e in events[-30:])))
@@ -271,9 +277,22 @@ def final_selection(viewer_events):
     return selected[-1]['guids']
 
 
+def own_the_prefix(args):
+    """Runs this test through cmake/wine-test.sh unless it already is: it then has the Wine prefix
+    to itself, and every process it started (also those the Windows programs started) is ended,
+    and the prefix's Wine server gone, before the next test starts."""
+    if os.environ.get('KB_WINE_TEST'):
+        return
+    os.environ.setdefault('WINEPREFIX', os.path.abspath(args.prefix))
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os.execv(WINE_TEST, [WINE_TEST, sys.executable] + sys.argv)
+
+
 def run_case(args, name, case):
-    """Runs case(desktop) on a fresh desktop; prints the outcome and the closing count line.
-    Returns the exit status."""
+    """Runs case(desktop) on a fresh desktop, as the only test in the Wine prefix; prints the
+    outcome and the closing count line. Returns the exit status."""
+    own_the_prefix(args)
     try:
         with Desktop(args) as desktop:
             case(desktop)

@@ -1,5 +1,6 @@
 // The real module inside an executable that exports none of the host's names: the module still
-// loads, every entry point answers, nothing crashes, and unloading leaves the window working.
+// loads, every entry point answers, nothing crashes, and unloading leaves the window working. The
+// module pins itself when its subclass goes in, so FreeLibrary never takes it away.
 #include <gtest/gtest.h>
 
 #include "plugin_module.h"
@@ -18,7 +19,8 @@ LRESULT CALLBACK outer_subclass(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return CallWindowProcW(reinterpret_cast<WNDPROC>(proc_below_outer), w, m, wp, lp);
 }
 
-TEST(HostWithoutExports, ModuleLoadsRunsEveryEntryPointAndUnloadsCleanly) {
+TEST(HostWithoutExports,
+     EveryEntryPointAnswersAndAfterUnloadThePinnedModuleStaysWithTheWindowRestored) {
     HWND window = kbtest::create_test_window(L"Sin funciones");
     ASSERT_NE(window, nullptr) << "no window (is DISPLAY set?)";
     const auto original = GetWindowLongW(window, GWL_WNDPROC);
@@ -48,9 +50,11 @@ TEST(HostWithoutExports, ModuleLoadsRunsEveryEntryPointAndUnloadsCleanly) {
 
     EXPECT_EQ(call_stdcall(plugin.on_plugin_unload, {}).left, 0);
 
-    // Unloading puts the window's own procedure back, so the window outlives the module.
+    // Unloading puts the window's own procedure back; the module was pinned when its subclass
+    // went in, so it stays loaded after FreeLibrary, and the window works without it.
+    EXPECT_EQ(GetWindowLongW(window, GWL_WNDPROC), original);
     EXPECT_TRUE(FreeLibrary(plugin.module));
-    EXPECT_EQ(GetModuleHandleW(L"kestro_bimvision_32.dll"), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"kestro_bimvision_32.dll"), plugin.module);
     EXPECT_EQ(GetWindowLongW(window, GWL_WNDPROC), original);
     EXPECT_EQ(SendMessageW(window, kbtest::probe_message, 0, 0), kbtest::probe_answer);
     DestroyWindow(window);

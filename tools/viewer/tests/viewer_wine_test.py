@@ -44,8 +44,11 @@ def run_viewer(args, script, extra_env=None, timeout=150, model=None, expect_exi
     env = dict(os.environ)
     env.setdefault("KB_WINE_TIMEOUT", "120")
     env.update(extra_env or {})
+    # Under emulation (scripts/wine-tests.sh --time-factor) every limit is that many times longer;
+    # wine-run.sh multiplies its own.
+    factor = int(os.environ.get("KB_WINE_TIME_FACTOR") or 1)
     done = subprocess.run(command, cwd=args.work_dir, env=env, capture_output=True, text=True,
-                          timeout=timeout)
+                          timeout=timeout * factor)
     events = []
     if os.path.exists(log):
         with open(log, encoding="utf-8") as f:
