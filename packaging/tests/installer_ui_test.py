@@ -17,55 +17,28 @@ Xvfb the title bar is not drawn). ctest runs it as installer_wine_ui; run by han
 pictures again.
 """
 import argparse
-import contextlib
-import hashlib
-import json
 import os
 import shutil
-import subprocess
 import sys
-import time
 
-KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KestroBimVision"
-MODULE = "kestro_bimvision_32.dll"
+from wine_machine import MODULE, WineMachine, check, limit, listing
+
 CAPTION = "Kestro-BimVision 1.0.4"
 IDOK, IDCANCEL, IDRETRY = "1", "2", "4"
 VIEWER_FOLDER = r"C:\Program Files\Visor IFC"
 
 
-class Failure(Exception):
-    pass
+class Session(WineMachine):
+    """The prefix with the viewer installed under Program Files; the driver, the installer and the
+    folder with "KESTRO" in its name below C:\\kb_tests\\installer_ui."""
 
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-class Session:
     def __init__(self, args):
+        super().__init__(args.wine_run, "installer_ui", args.setup)
         self.args = args
-        self.prefix = os.environ["WINEPREFIX"]
-        self.base = os.path.join(self.prefix, "drive_c", "kb_tests", "installer_ui")
-        self.viewer_dir = os.path.join(self.prefix, "drive_c", "Program Files", "Visor IFC")
-        self.viewer_name = os.path.basename(args.viewer)
+        self.viewer_dir = self.unix(VIEWER_FOLDER)
+        self.viewer = VIEWER_FOLDER + "\\" + os.path.basename(args.viewer)
         self.shots = os.path.abspath(args.shots)
         self.taken = []
-        self.started = []
-
-    def unix(self, windows_path):
-        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
-
-    def wine(self, *command, timeout=120):
-        """Runs a Windows program to its end; (exit code, stdout, stderr). The output goes through
-        files: a Wine service started meanwhile may hold on to a pipe long after."""
-        with open(os.path.join(self.base, "out.txt"), "w+b") as out, \
-                open(os.path.join(self.base, "err.txt"), "w+b") as err:
-            code = subprocess.run([self.args.wine_run, *command], stdout=out, stderr=err, timeout=timeout,
-                                  env=dict(os.environ, KB_WINE_TIMEOUT=str(timeout - 10))).returncode
-            out.seek(0)
-            err.seek(0)
-            return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
 
     def drive(self, *steps):
         """Runs driver steps; `shot NAME` becomes a file in the shots folder. Returns what it read."""
@@ -79,85 +52,28 @@ class Session:
                 command += list(step)
             else:
                 command.append(step)
-        code, out, err = self.wine(r"C:\kb_tests\installer_ui\ui_driver.exe", *command, timeout=150)
+        code, out, err = self.run(self.winwork + r"\ui_driver.exe", *command, timeout=150)
         check(code == 0, "driver: %s\n%s" % (err.strip(), out))
         return out
 
-    def start(self, program, *arguments):
-        process = subprocess.Popen([self.args.wine_run, program, *arguments], stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, env=dict(os.environ, KB_WINE_TIMEOUT="290"))
-        self.started.append(process)
-        return process
-
-    def stop_all(self):
-        """Ends what this test started and is still running (after a failure: an installer
-        waiting at a message box)."""
-        for process in self.started:
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=30)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait(timeout=30)
-
     def finish(self, process, expected):
-        code = process.wait(timeout=300)
+        code = process.wait(timeout=limit(300))
         check(code == expected, "exited with %d, expected %d" % (code, expected))
 
     def listing(self):
-        found = {}
-        for here, dirs, files in os.walk(self.viewer_dir):
-            for name in files:
-                with open(os.path.join(here, name), "rb") as f:
-                    found[os.path.relpath(os.path.join(here, name), self.viewer_dir)] = hashlib.sha256(f.read()).hexdigest()
-            for d in dirs:
-                found[os.path.relpath(os.path.join(here, d), self.viewer_dir) + "/"] = None
-        return found
+        return listing(self.viewer_dir)
 
     def registered(self):
-        return self.wine("reg", "query", KEY, timeout=60)[0] == 0
+        return self.registry_entry() is not None
 
-    @contextlib.contextmanager
-    def viewer_running(self):
-        log = os.path.join(self.base, "viewer.jsonl")
-        if os.path.exists(log):
-            os.remove(log)
-        viewer = self.start(VIEWER_FOLDER + "\\" + self.viewer_name,
-                            "--model", "Z:" + os.path.abspath(self.args.model).replace("/", "\\"),
-                            "--plugin", VIEWER_FOLDER + "\\plugins\\" + MODULE,
-                            "--log", r"C:\kb_tests\installer_ui\viewer.jsonl", "--script", "sleep 240000; quit")
-        events = []
-        try:
-            for _ in range(600):
-                if os.path.exists(log):
-                    with open(log, encoding="utf-8") as f:
-                        events = [json.loads(l) for l in f if l.strip()]
-                if any(e["event"] == "plugin_loaded" for e in events) or viewer.poll() is not None:
-                    break
-                time.sleep(0.1)
-            check(any(e["event"] == "plugin_loaded" for e in events), "the viewer did not load the module")
-            pid = next(e["pid"] for e in events if e["event"] == "start")
-
-            def close():
-                self.wine("taskkill", "/pid", str(pid), timeout=60)
-                viewer.wait(timeout=60)
-            yield close
-        finally:
-            if viewer.poll() is None:
-                pid = next((e["pid"] for e in events if e["event"] == "start"), None)
-                if pid is not None:
-                    self.wine("taskkill", "/pid", str(pid), timeout=60)
-                try:
-                    viewer.wait(timeout=60)
-                except subprocess.TimeoutExpired:
-                    viewer.terminate()
-                    viewer.wait(timeout=30)
+    def viewer_open(self):
+        """The stand-in viewer running from VIEWER_FOLDER with the module installed there loaded."""
+        return self.viewer_running(self.viewer, self.args.model, seconds=240)
 
 
 def case_install(s):
     print("== install through the pages")
-    setup = s.start(r"C:\kb_tests\installer_ui\setup.exe")
+    setup = s.start(s.setup_exe)
     s.drive("wait", CAPTION, "Siguiente", ("shot", "bienvenida"), "click", "Siguiente >",
             "wait", CAPTION, "Carpeta del visor")
     out = s.drive("wait", CAPTION, "Carpeta del visor", "read", ("shot", "carpeta_encontrada"))
@@ -165,14 +81,14 @@ def case_install(s):
     check("Espacio requerido" in out, out)
     s.drive("wait", CAPTION, "Carpeta del visor", "click", "Examinar...",
             "wait", "", "Elija la carpeta del visor (la", ("shot", "examinar"), "click", IDCANCEL, "gone")
-    s.drive("wait", CAPTION, "Carpeta del visor", "edit", r"C:\kb_tests\installer_ui",
+    s.drive("wait", CAPTION, "Carpeta del visor", "edit", s.winwork,
             "click", "Instalar", "wait", CAPTION, "no contiene el visor", ("shot", "carpeta_sin_visor"),
             "click", IDOK, "gone")
-    out = s.drive("wait", CAPTION, "Carpeta del visor", "edit", r"C:\kb_tests\installer_ui\no existe",
+    out = s.drive("wait", CAPTION, "Carpeta del visor", "edit", s.winwork + r"\no existe",
                   "click", "Instalar", "wait", CAPTION, "no existe", "read", ("shot", "carpeta_no_existe"),
                   "click", IDOK, "gone")
     check("Pulse Examinar" in out, "no hint for a folder that does not exist:\n" + out)
-    out = s.drive("wait", CAPTION, "Carpeta del visor", "edit", r"C:\kb_tests\installer_ui\KESTRO visor",
+    out = s.drive("wait", CAPTION, "Carpeta del visor", "edit", s.winwork + r"\KESTRO visor",
                   "click", "Instalar", "wait", CAPTION, "palabra KESTRO", "read", "default", IDCANCEL,
                   ("shot", "aviso_kestro"), "click", IDCANCEL, "gone")
     check("cualquier otro programa" in out, "the KESTRO warning does not name the real risk:\n" + out)
@@ -181,7 +97,7 @@ def case_install(s):
             "wait", CAPTION, "Terminar", ("shot", "fin"), "click", "Terminar")
     s.finish(setup, 0)
     check(os.path.isfile(os.path.join(s.viewer_dir, "plugins", MODULE)), "module not installed")
-    check(not os.path.exists(os.path.join(s.base, "KESTRO visor", "plugins")), "installed under the KESTRO path")
+    check(not os.path.exists(os.path.join(s.work, "KESTRO visor", "plugins")), "installed under the KESTRO path")
 
 
 def case_update_while_viewer_runs(s):
@@ -189,8 +105,8 @@ def case_update_while_viewer_runs(s):
     module = os.path.join(s.viewer_dir, "plugins", MODULE)
     with open(module, "ab") as f:
         f.write(b"earlier install\0")
-    with s.viewer_running() as close_viewer:
-        setup = s.start(r"C:\kb_tests\installer_ui\setup.exe")
+    with s.viewer_open() as viewer:
+        setup = s.start(s.setup_exe)
         out = s.drive("wait", CAPTION, "Siguiente", "click", "Siguiente >",
                       "wait", CAPTION, "Carpeta del visor", "read", "click", "Instalar",
                       "wait", CAPTION, "Cierre el visor", ("shot", "actualizar_visor_abierto"), "click", IDRETRY, "gone",
@@ -198,7 +114,7 @@ def case_update_while_viewer_runs(s):
         check("instalación anterior" in out, "the folder page does not say it proposes the earlier install:\n" + out)
         with open(module, "rb") as f:
             check(f.read().endswith(b"earlier install\0"), "the module changed while the viewer held it")
-        close_viewer()
+        viewer.close()
         s.drive("wait", CAPTION, "Cierre el visor", "click", IDRETRY, "gone",
                 "wait", CAPTION, "Completado", "click", "Siguiente >", "wait", CAPTION, "Terminar", "click", "Terminar")
         s.finish(setup, 0)
@@ -210,16 +126,19 @@ def case_uninstall(s, pristine):
     print("== uninstall with the viewer running: close it, Cancel; then without it")
     before = s.listing()
     uninstaller = VIEWER_FOLDER + r"\plugins\kestro_bimvision_data\desinstalar.exe"
-    with s.viewer_running():
-        s.start(uninstaller).wait(timeout=60)  # hands over to a copy of itself
+    with s.viewer_open():
+        s.start(uninstaller).wait(timeout=limit(60))  # hands over to a copy of itself
         out = s.drive("wait", CAPTION, "Desinstalar", "read", ("shot", "desinstalar"), "click", "Desinstalar",
                       "wait", CAPTION, "Cierre el visor", ("shot", "desinstalar_visor_abierto"), "click", IDCANCEL,
-                      "gone", "sleep", "2000")
+                      "gone")
         check('Edit "%s"' % VIEWER_FOLDER in out, "the uninstaller does not show the viewer's folder:\n" + out)
-        check(s.listing() == before and s.registered(), "something was removed while the viewer held the module")
-    s.start(uninstaller).wait(timeout=60)
+    # The viewer is closed and every program has ended: the uninstaller left on Cancel, with
+    # nothing removed, and did not go on once the module was free.
+    check(s.listing() == before and s.registered(), "something was removed while the viewer held the module")
+    s.start(uninstaller).wait(timeout=limit(60))
     s.drive("wait", CAPTION, "Desinstalar", "click", "Desinstalar", "wait", CAPTION, "Completado",
-            ("shot", "desinstalado"), "click", "Cerrar", "gone", "sleep", "2000")
+            ("shot", "desinstalado"), "click", "Cerrar", "gone")
+    s.wait_idle()
     check(s.listing() == pristine, "the viewer's folder differs after uninstall: %s" % sorted(set(s.listing()) ^ set(pristine)))
     check(not s.registered(), "still registered after uninstall")
 
@@ -229,32 +148,23 @@ def main():
     for name in ("wine-run", "setup", "driver", "viewer", "model", "shots"):
         ap.add_argument("--" + name, required=True)
     s = Session(ap.parse_args())
-    shutil.rmtree(s.base, ignore_errors=True)
     shutil.rmtree(s.viewer_dir, ignore_errors=True)
     shutil.rmtree(s.shots, ignore_errors=True)
     os.makedirs(s.shots)
-    os.makedirs(os.path.join(s.base, "KESTRO visor"))
+    os.makedirs(os.path.join(s.work, "KESTRO visor"))
     os.makedirs(s.viewer_dir)
     shutil.copy(s.args.viewer, s.viewer_dir)
-    shutil.copy(s.args.viewer, os.path.join(s.base, "KESTRO visor"))
-    shutil.copy(s.args.setup, os.path.join(s.base, "setup.exe"))
-    shutil.copy(s.args.driver, os.path.join(s.base, "ui_driver.exe"))
-    s.wine("reg", "delete", KEY, "/f", timeout=60)
+    shutil.copy(s.args.viewer, os.path.join(s.work, "KESTRO visor"))
+    shutil.copy(s.args.driver, os.path.join(s.work, "ui_driver.exe"))
     pristine = s.listing()
     try:
-        case_install(s)
-        case_update_while_viewer_runs(s)
-        case_uninstall(s, pristine)
-    except Failure as failure:
-        print("FAIL: %s" % failure, file=sys.stderr)
-        return 1
+        status = s.run_cases([lambda: case_install(s), lambda: case_update_while_viewer_runs(s),
+                              lambda: case_uninstall(s, pristine)],
+                             "installer through its windows: all checks passed")
     finally:
-        s.stop_all()
-        subprocess.run(["wineserver", "-w"], timeout=120)
         shutil.rmtree(s.viewer_dir, ignore_errors=True)
     print("screenshots in %s:\n  %s" % (s.shots, "\n  ".join(s.taken)))
-    print("installer through its windows: all checks passed")
-    return 0
+    return status
 
 
 if __name__ == "__main__":

@@ -14,7 +14,10 @@
 //   read                   prints the text of every control
 //   shot FILE.png          saves the window as it is on the screen
 //   sleep MS
+// Under emulation (KB_WINE_TIME_FACTOR, see tests/common/wine_time.h) the limits of `wait` and
+// `gone`, and the moments it leaves a window to paint, are that many times longer; `sleep` is not.
 #include "image_file.h"
+#include "wine_time.h"
 
 #include <windows.h>
 
@@ -25,6 +28,9 @@
 #include <vector>
 
 namespace {
+
+// How long a window may take to answer a message before it counts as hung.
+const DWORD answer_ms = kbtest::time_limit_ms(5000);
 
 std::string utf8(const std::wstring& text) {
     if (text.empty()) return {};
@@ -38,7 +44,7 @@ std::wstring text_of(HWND window) {
     // WM_GETTEXT with a time-out: a hung installer must not hang the driver.
     wchar_t buffer[4096] = {};
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, answer_ms,
                              &copied))
         return {};
     return std::wstring(buffer, static_cast<std::size_t>(copied));
@@ -155,6 +161,7 @@ int fail(const std::string& why) {
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> args(argv + 1, argv + argc);
     HWND window = nullptr;
+    const DWORD settle_ms = kbtest::time_limit_ms(300);  // for a window to take in a step
     for (std::size_t i = 0; i < args.size();) {
         const std::wstring step = args[i++];
         auto next = [&](std::wstring& out) {
@@ -168,16 +175,16 @@ int wmain(int argc, wchar_t** argv) {
         };
         std::wstring a, b;
         if (step == L"wait" && next(a) && next(b)) {
-            DWORD limit = number(30000), start = GetTickCount();
+            DWORD limit = kbtest::time_limit_ms(number(30000)), start = GetTickCount();
             while ((window = find_window(a, b)) == nullptr) {
                 if (GetTickCount() - start > limit)
                     return fail("no window \"" + utf8(a) + "\" showing \"" + utf8(b) + "\"");
                 Sleep(100);
             }
-            Sleep(300);  // let it finish painting
+            Sleep(settle_ms);  // let it finish painting
             std::printf("window \"%s\"\n", utf8(text_of(window)).c_str());
         } else if (step == L"gone") {
-            DWORD limit = number(30000), start = GetTickCount();
+            DWORD limit = kbtest::time_limit_ms(number(30000)), start = GetTickCount();
             while (window != nullptr && IsWindow(window) && IsWindowVisible(window)) {
                 if (GetTickCount() - start > limit) return fail("the window is still open");
                 Sleep(100);
@@ -191,7 +198,7 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                          reinterpret_cast<LPARAM>(button));
             std::printf("clicked \"%s\"\n", utf8(without_ampersands(text_of(button))).c_str());
-            Sleep(300);
+            Sleep(settle_ms);
         } else if (step == L"default" && next(a)) {
             HWND button = find_button(window, a);
             if (button == nullptr) return fail("no button \"" + utf8(a) + "\"");
@@ -206,9 +213,10 @@ int wmain(int argc, wchar_t** argv) {
                 if (edit == nullptr && _wcsicmp(class_of(c).c_str(), L"Edit") == 0 && IsWindowVisible(c)) edit = c;
             if (edit == nullptr) return fail("no edit control");
             DWORD_PTR result = 0;
-            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.c_str()), SMTO_ABORTIFHUNG, 5000, &result);
+            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.c_str()), SMTO_ABORTIFHUNG, answer_ms,
+                                &result);
             std::printf("edit \"%s\"\n", utf8(a).c_str());
-            Sleep(300);
+            Sleep(settle_ms);
         } else if (step == L"read") {
             if (window == nullptr) return fail("no window to read");
             for (HWND c : controls(window))

@@ -15,13 +15,16 @@ import sys
 import time
 
 import expected
-from harness import (calls, calls_per_request, check, final_selection, main_window, of,
+from harness import (TIME_FACTOR, calls, calls_per_request, check, final_selection, limit_ms, main_window, of,
                      record_messages, run_case, the_only_message, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEMO_MODEL = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'models', 'demo_building.json')
 
-WAIT = 30000  # ms a viewer script waits for a GUID request
+# Limits, as long as they must be on this machine (harness.limit_ms).
+WAIT = limit_ms(30000)  # ms a viewer script waits for a GUID request
+DIALOG = limit_ms(20000)  # ms a viewer script waits for the plugin's message box
+MONITOR = str(limit_ms(120000))  # ms the monitor waits for what a case sends before it gives up
 INBOUND_CALLS = ('select', 'set_object_active', 'invalidate', 'unselect_openings', 'zoom_to')
 PSEUDO = 'selected'
 
@@ -89,7 +92,7 @@ def bmp_shades(path):
 def button_click_sends_every_element_of_the_model(d):
     demo = load_demo()
     shot = d.path('monitor.bmp')
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000', '--screenshot', windows_path(shot))
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR, '--screenshot', windows_path(shot))
     viewer = d.run_viewer(DEMO_MODEL, 'click; quit')
     events = d.end_monitor(monitor)
     message = the_only_message(events)
@@ -111,7 +114,7 @@ def button_click_sends_every_element_of_the_model(d):
 
 
 def button_click_without_peer_shows_the_error_box(d):
-    viewer = d.run_viewer(SMALL, 'click; dismiss-dialog 20000; quit')
+    viewer = d.run_viewer(SMALL, 'click; dismiss-dialog %d; quit' % DIALOG)
     dialogs = of(viewer, 'dialog')
     check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
     check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
@@ -120,7 +123,7 @@ def button_click_without_peer_shows_the_error_box(d):
 
 
 def selection_change_sends_only_a_single_selected_element(d):
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
     # Two selected, none selected, then exactly one: only the last change goes out.
     viewer = d.run_viewer(SMALL, 'select GUID-A,GUID-C; sleep 300; select; sleep 300; select GUID-B; quit')
     events = d.end_monitor(monitor)
@@ -130,7 +133,7 @@ def selection_change_sends_only_a_single_selected_element(d):
 
 
 def drag_sends_the_selected_elements_and_returns_2(d):
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
     viewer = d.run_viewer(SMALL, 'select GUID-A,GUID-C; drag; quit')
     events = d.end_monitor(monitor)
     message = the_only_message(events)
@@ -141,7 +144,8 @@ def drag_sends_the_selected_elements_and_returns_2(d):
 
 
 def without_peer_selection_and_drag_stay_silent(d):
-    viewer = d.run_viewer(SMALL, 'select GUID-A; drag; sleep 200; quit')
+    # Time for a dialog that must not come.
+    viewer = d.run_viewer(SMALL, 'select GUID-A; drag; sleep %d; quit' % limit_ms(200))
     done = of(viewer, 'drag_enter_done')
     check(done and done[0]['result'] == 2, 'on_drag_enter returned %s' % done)
     check(not of(viewer, 'dialog'), 'a dialog appeared')
@@ -149,7 +153,7 @@ def without_peer_selection_and_drag_stay_silent(d):
 
 
 def empty_model_button_sends_an_empty_message(d):
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
     d.run_viewer(model([], files=()), 'click; quit')
     message = the_only_message(d.end_monitor(monitor))
     check(message['valid'] and message['dwData'] == 0 and message['cbData'] == 0 and not message['records'],
@@ -157,7 +161,7 @@ def empty_model_button_sends_an_empty_message(d):
 
 
 def only_the_first_window_of_the_peer_receives(d):
-    monitor = d.start_monitor('--windows', '2', '--quit-after', '2', '--timeout', '120000')
+    monitor = d.start_monitor('--windows', '2', '--quit-after', '2', '--timeout', MONITOR)
     d.run_viewer(SMALL, 'click; select GUID-A; quit')
     events = d.end_monitor(monitor)
     messages = record_messages(events)
@@ -171,7 +175,7 @@ def only_the_first_window_of_the_peer_receives(d):
 
 def guid_request_selects_activates_and_zooms(d):
     target = SMALL['objects'][2]
-    monitor = d.start_monitor('--send-guid', 'GUID-C', '--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor('--send-guid', 'GUID-C', '--quit-after', '1', '--timeout', MONITOR)
     # The selection of GUID-A reaches the monitor, which then asks for GUID-C.
     viewer = d.run_viewer(SMALL, 'select GUID-A; wait-requests 1 %d; quit' % WAIT)
     events = d.end_monitor(monitor)
@@ -198,7 +202,7 @@ def hostile_guid_requests_are_passed_on_without_harm(d):
     # null data, 200 bytes without NUL, 150 characters, cbData 0, the GUID without its NUL.
     modes = ['null', 'nonul', 'long', 'empty', 'bare']
     options = [o for m in modes for o in ('--send-raw', m)]
-    monitor = d.start_monitor(*options, '--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor(*options, '--quit-after', '1', '--timeout', MONITOR)
     viewer = d.run_viewer(SMALL, 'select GUID-B; wait-requests %d %d; quit' % (len(modes), WAIT))
     events = d.end_monitor(monitor)
     sent = of(events, 'sent')
@@ -230,7 +234,7 @@ def ten_thousand_elements_arrive_in_one_message(d):
     objects = [obj(i + 1, 'G%05d' % i, 'Elemento %d' % i, extra=[('Indice', float(i)), ('Lote', 'L%d' % (i % 7))],
                    bounds=(0, 0, 0, i % 13, 1, 2), volume=i / 8.0, area=i / 4.0) for i in range(count)]
     big = model(objects, files=('grande.ifc',))
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '600000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', str(limit_ms(600000)))
     d.run_viewer(big, 'click; quit')
     message = the_only_message(d.end_monitor(monitor))
     check(message['dwData'] == count and message['cbData'] == count * 12336,
@@ -239,8 +243,8 @@ def ten_thousand_elements_arrive_in_one_message(d):
 
 
 def monitor_rejects_malformed_messages_and_keeps_running(d):
-    monitor = d.start_monitor('--quit-after', '4', '--timeout', '120000')
-    cls = ['--to-class', 'KestroMonitorWindow', '--timeout', '20000']
+    monitor = d.start_monitor('--quit-after', '4', '--timeout', MONITOR)
+    cls = ['--to-class', 'KestroMonitorWindow', '--timeout', str(limit_ms(20000))]
     short = d.monitor_tool('--send-raw-bytes', '100', '--dwdata', '1', *cls)
     unterminated = d.monitor_tool('--send-raw-bytes', '12336', '--fill', '65', *cls)
     miscounted = d.monitor_tool('--send-raw-bytes', '24672', '--dwdata', '1', *cls)
@@ -261,7 +265,7 @@ KESTRO_FOLDER = os.path.join('Programas', 'KESTRO', 'Visor')  # the viewer insta
 
 def viewer_under_a_kestro_folder_without_peer_is_not_its_own_peer(d):
     exe = d.viewer_in(KESTRO_FOLDER)
-    viewer = d.run_viewer(SMALL, 'click; dismiss-dialog 20000; select GUID-A; sleep 300; quit',
+    viewer = d.run_viewer(SMALL, 'click; dismiss-dialog %d; select GUID-A; sleep %d; quit' % (DIALOG, limit_ms(300)),
                           viewer=exe, options=('--host-select-sync',))
     dialogs = of(viewer, 'dialog')
     check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
@@ -273,7 +277,7 @@ def viewer_under_a_kestro_folder_without_peer_is_not_its_own_peer(d):
 
 def viewer_under_a_kestro_folder_sends_to_the_running_monitor(d):
     exe = d.viewer_in(KESTRO_FOLDER)
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
     viewer = d.run_viewer(SMALL, 'click; quit', viewer=exe)
     events = d.end_monitor(monitor)
     message = the_only_message(events)
@@ -286,8 +290,8 @@ def viewer_under_a_kestro_folder_sends_to_the_running_monitor(d):
 def _peer_answering_inside_its_handler(d, mode):
     # The monitor answers the update with the GUID of its first record (GUID-A) while the viewer
     # still waits in its send; the viewer reports the selection that causes from inside `select`.
-    monitor = d.start_monitor('--answer-inside', mode, '--timeout', '120000')
-    viewer = d.run_viewer(SMALL, 'click; wait-requests 1 %d; sleep 2000; quit' % WAIT,
+    monitor = d.start_monitor('--answer-inside', mode, '--timeout', MONITOR)
+    viewer = d.run_viewer(SMALL, 'click; wait-requests 1 %d; sleep %d; quit' % (WAIT, limit_ms(2000)),
                           options=('--host-select-sync',))
     events = d.end_monitor(monitor)
     message = the_only_message(events)
@@ -316,12 +320,15 @@ def peer_answering_inside_its_handler_every_time(d):
 
 
 def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
-    # The monitor takes no messages for 20 s from its ready line on; Windows counts it as hung
-    # after 5 s. The viewer waits 7 s, then changes the selection and clicks while it is hung,
-    # and clicks again once it has woken.
-    monitor = d.start_monitor('--stall', '20', '--quit-after', '1', '--timeout', '180000')
-    viewer = d.run_viewer(SMALL, 'sleep 7000; select GUID-A; click; dismiss-dialog 20000; '
-                                 'sleep 20000; click; quit')
+    # The monitor takes no messages from its ready line on; Windows (and Wine) count it as hung
+    # after 5 s, however fast the machine is. The viewer waits 7 s, past those 5 s, then changes
+    # the selection and clicks while the monitor is hung, and clicks again once it has woken. The
+    # stall leaves the viewer 13 s to start and get there, as many times longer under emulation;
+    # the 7 s stay.
+    stall = 7 + 13 * TIME_FACTOR
+    monitor = d.start_monitor('--stall', str(stall), '--quit-after', '1', '--timeout', str(limit_ms(180000)))
+    viewer = d.run_viewer(SMALL, 'sleep 7000; select GUID-A; click; dismiss-dialog %d; sleep %d; click; quit'
+                                 % (DIALOG, stall * 1000))
     events = d.end_monitor(monitor)
     dialogs = of(viewer, 'dialog')
     check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
@@ -351,12 +358,12 @@ def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
     # same lines through DBWIN_BUFFER, which Wine implements too.
     listened = d.path('debug-output.txt')
     listener = d.start('listener', d.args.listener, [windows_path(listened)])
-    for _ in range(300):
-        if os.path.exists(listened) and open(listened, 'rb').read().startswith(b'ready'):
-            break
+    deadline = time.time() + 30 * TIME_FACTOR
+    while not (os.path.exists(listened) and open(listened, 'rb').read().startswith(b'ready')):
         check(listener.running(), 'the listener ended:\n' + listener.output())
+        check(time.time() < deadline, 'the listener did not get ready')
         time.sleep(0.1)
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '120000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
     d.run_viewer(SMALL, 'click; quit', env={'WINEDEBUG': '-all,warn+seh'})
     viewer_output = d.processes[-1].output()
     d.end_monitor(monitor)

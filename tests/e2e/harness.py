@@ -20,7 +20,12 @@ WINE_TEST = os.path.join(SOURCE_DIR, 'cmake', 'wine-test.sh')
 # Under emulation (scripts/wine-tests.sh --time-factor) every time limit is that many times longer.
 TIME_FACTOR = int(os.environ.get('KB_WINE_TIME_FACTOR') or 1)
 
-COPYDATA_LIMIT_S = 120  # one process start and its run, at most
+
+def limit_ms(ms):
+    """A limit given to a Windows program in milliseconds (a viewer script's wait, the monitor's
+    --timeout), as long as it must be on this machine. Pauses whose length is what a case is
+    about are not limits."""
+    return ms * TIME_FACTOR
 
 
 class Failure(Exception):
@@ -74,10 +79,10 @@ class Process:
         if self.popen.poll() is None:
             self.popen.terminate()
             try:
-                self.popen.wait(timeout=15)
+                self.popen.wait(timeout=15 * TIME_FACTOR)
             except subprocess.TimeoutExpired:
                 self.popen.kill()
-                self.popen.wait(timeout=15)
+                self.popen.wait(timeout=15 * TIME_FACTOR)
 
     def output(self):
         with open(self.stdout_path, 'rb') as f:
@@ -144,7 +149,7 @@ class Desktop:
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b''
-        deadline = time.time() + 30
+        deadline = time.time() + 30 * TIME_FACTOR
         while not number.endswith(b'\n') and time.time() < deadline:
             chunk = os.read(read_end, 16)
             if not chunk:

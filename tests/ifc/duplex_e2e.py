@@ -19,7 +19,7 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'e2e'))
 
 import expected  # noqa: E402
-from harness import check, main_window, run_case, the_only_message  # noqa: E402
+from harness import TIME_FACTOR, check, limit_ms, main_window, run_case, the_only_message  # noqa: E402
 
 DUPLEX = 'Duplex_A_20110907.ifc'
 SKIPPED = 77
@@ -27,7 +27,7 @@ SKIPPED = 77
 
 def convert(ifc, out):
     result = subprocess.run([os.path.join(SOURCE_DIR, 'scripts', 'ifc_to_model.sh'), '--quiet', ifc, out],
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=1200)
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=1200 * TIME_FACTOR)
     check(result.returncode == 0, 'ifc_to_model.sh failed (%d):\n%s' %
           (result.returncode, result.stdout.decode('utf-8', 'replace')))
     with open(out, encoding='utf-8') as f:
@@ -46,7 +46,7 @@ def button_click_sends_every_element_of_the_duplex(d, ifc):
     check(len(model['objects']) == 246, '%d objects in the snapshot' % len(model['objects']))
     check(len(containers) == 7, '%d spatial containers' % len(containers))
 
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', '180000')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', str(limit_ms(180000)))
     viewer = d.run_viewer(snapshot_path, 'click; quit')
     events = d.end_monitor(monitor)
     message = the_only_message(events)

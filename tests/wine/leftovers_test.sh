@@ -62,7 +62,7 @@ echo "== the next test starts with none of them"
 # A process counts while it exists and is not a zombie; the time-limit wrappers around the ended
 # Windows programs get a moment to notice.
 "$wine_test" bash -c '
-  for _ in $(seq 50); do
+  for _ in $(seq '"$((50 * factor))"'); do
     alive=
     for p in '"$stray"'; do
       state=$(sed -n "s/^[0-9]* (.*) \([A-Z]\).*/\1/p" /proc/$p/stat 2>/dev/null)

@@ -22,6 +22,7 @@
 #include "recording_host.h"
 #include "stdcall_call.h"
 #include "test_window.h"
+#include "wine_time.h"
 
 namespace {
 
@@ -97,13 +98,14 @@ public:
         if (!CreateProcessW(path, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                             &process_))
             return;
-        for (int i = 0; i < 200 && FindWindowW(kestro_class, nullptr) == nullptr; ++i) Sleep(50);
+        const DWORD limit = kbtest::time_limit_ms(10000), start = GetTickCount();
+        while (FindWindowW(kestro_class, nullptr) == nullptr && GetTickCount() - start < limit) Sleep(50);
         ready_ = FindWindowW(kestro_class, nullptr) != nullptr;
     }
     ~KestroProcess() {
         if (process_.hProcess == nullptr) return;
         TerminateProcess(process_.hProcess, 0);
-        WaitForSingleObject(process_.hProcess, 5000);
+        WaitForSingleObject(process_.hProcess, kbtest::time_limit_ms(5000));
         CloseHandle(process_.hThread);
         CloseHandle(process_.hProcess);
     }

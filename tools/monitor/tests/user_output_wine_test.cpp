@@ -9,12 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include "wine_time.h"
+
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr DWORD wait_ms = 30000;
+// How long the monitor may take to end or to show its box.
+const DWORD wait_ms = kbtest::time_limit_ms(30000);
 
 std::wstring monitor_path() {
     std::wstring path = L"Z:" KB_MONITOR_EXE;
