@@ -98,13 +98,13 @@ HWND find_window(const std::wstring& title, const std::wstring& text) {
     return search.found;
 }
 
-HWND find_button(HWND window, const std::wstring& spec) {
+HWND find_button(HWND window, const std::wstring& wanted) {
     if (window == nullptr) return nullptr;
-    if (!spec.empty() && spec.find_first_not_of(L"0123456789") == std::wstring::npos)
-        return GetDlgItem(window, _wtoi(spec.c_str()));
+    if (!wanted.empty() && wanted.find_first_not_of(L"0123456789") == std::wstring::npos)
+        return GetDlgItem(window, _wtoi(wanted.c_str()));
     for (HWND c : controls(window))
         if (IsWindowVisible(c) && _wcsicmp(class_of(c).c_str(), L"Button") == 0 &&
-            without_ampersands(text_of(c)) == spec)
+            without_ampersands(text_of(c)) == wanted)
             return c;
     return nullptr;
 }
