@@ -17,6 +17,7 @@
 // Under emulation (KB_WINE_TIME_FACTOR, see tests/common/wine_time.h) the limits of `wait` and
 // `gone`, and the moments it leaves a window to paint, are that many times longer; `sleep` is not.
 #include "image_file.h"
+#include "screen_copy.h"
 #include "wine_time.h"
 
 #include <windows.h>
@@ -114,37 +115,8 @@ bool save_png(HWND window, const std::wstring& path) {
     RECT rc{};
     if (!GetClientRect(window, &rc)) return false;
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rc), 2);
-    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
-    if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
     bvs::Image image;
-    if (bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY) != 0;
-        GdiFlush();
-        if (ok) {
-            image.width = static_cast<std::uint32_t>(width);
-            image.height = static_cast<std::uint32_t>(height);
-            const auto* px = static_cast<const std::uint32_t*>(bits);
-            image.pixels.assign(px, px + static_cast<std::size_t>(width) * height);
-            for (auto& p : image.pixels) p &= 0x00FFFFFF;
-        }
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (!ok) return false;
+    if (!bvs::copy_from_screen(rc, image)) return false;
     std::vector<std::uint8_t> bytes = bvs::encode_png(image);
     std::ofstream out(path.c_str(), std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

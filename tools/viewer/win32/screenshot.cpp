@@ -2,6 +2,7 @@
 // as BMP, or PNG when the file name ends in ".png".
 #include "file_io.h"
 #include "image_file.h"
+#include "screen_copy.h"
 #include "viewer_app.h"
 #include "window_common.h"
 
@@ -16,36 +17,8 @@ bool ViewerApp::do_screenshot(const std::u16string& path) {
         error("screenshot: the window has no size");
         return false;
     }
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = -height;  // top-down
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = bmp != nullptr;
     Image img;
-    if (ok) {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        ok = BitBlt(mem, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY) != 0;
-        GdiFlush();
-        if (ok) {
-            img.width = static_cast<std::uint32_t>(width);
-            img.height = static_cast<std::uint32_t>(height);
-            const auto* px = static_cast<const std::uint32_t*>(bits);
-            img.pixels.assign(px, px + static_cast<std::size_t>(width) * height);
-            for (auto& p : img.pixels) p &= 0x00FFFFFF;
-        }
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-    }
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    if (!ok) {
+    if (!copy_from_screen(rc, img)) {
         error("screenshot: cannot copy the window");
         return false;
     }
