@@ -97,16 +97,23 @@ guest_shares() {
   done
 }
 
-# Runs scripts/wine-tests.sh LOG [CTEST ARGUMENTS] in the guest with accelerator $accel. Returns
-# the guest's status (125: it could not be started).
+# Runs scripts/wine-tests.sh LOG [CTEST ARGUMENTS] in the guest, on the accelerator KB_GUEST_ACCEL
+# names or guest.sh finds. Sets status (the guest's; 125: it could not be started), took (seconds)
+# and where (the guest's kind, for the summary).
 run_in_guest() {
-  local log=$1 factor=1 shares
+  local log=$1 factor=1 shares start
   shift
+  accel=${KB_GUEST_ACCEL:-$(scripts/guest.sh accel)}
+  echo "accelerator: $accel"
+  where=$(accel_name "$accel")
   [ "$accel" = tcg ] && factor=10
   mapfile -t shares < <(guest_shares)
   rm -f "$log"  # a guest that never starts leaves none
+  start=$(date +%s)
   scripts/guest.sh run --accel "$accel" "${shares[@]}" --time-limit "${KB_GUEST_TIME_LIMIT:-4500}" -- \
     bash scripts/wine-tests.sh --time-factor "$factor" "$log" "$@"
+  status=$?
+  took=$(seconds_since "$start")
 }
 
 accel_name() { [ "$1" = kvm ] && echo "a KVM guest" || echo "an emulated guest (TCG)"; }
@@ -147,12 +154,7 @@ if build_preset win32; then
     fi
     if [ "$self_test" = 1 ]; then
       step "guest self-test: one Wine test in the guest"
-      accel=${KB_GUEST_ACCEL:-$(scripts/guest.sh accel)}
-      start=$(date +%s)
       run_in_guest "$root/build/ctest-guest-self-test.log" -R '^wine_bare_host$'
-      status=$?
-      took=$(seconds_since "$start")
-      where=$(accel_name "$accel")
       if [ "$status" = 0 ] &&
          grep -q '100% tests passed, 0 tests failed out of 1' build/ctest-guest-self-test.log; then
         passed=$((passed + 1))
@@ -166,14 +168,8 @@ if build_preset win32; then
     step "test win32: the build's own checks on this machine"
     test_preset win32 "$root/build/ctest-win32-host.log" -L host
     step "test win32: the Wine tests in a guest"
-    accel=${KB_GUEST_ACCEL:-$(scripts/guest.sh accel)}
-    echo "accelerator: $accel"
-    start=$(date +%s)
     # The tests that set up fixtures for the Wine tests (packages) ran on the machine just above.
     run_in_guest "$root/build/ctest-win32.log" -LE host -FS '.*'
-    status=$?
-    took=$(seconds_since "$start")
-    where=$(accel_name "$accel")
     if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then
       wine_where="Wine tests: ran in $where in $took s ($why)"
     else

@@ -12,7 +12,6 @@ import os
 import re
 import struct
 import sys
-import time
 
 import expected
 from harness import (TIME_FACTOR, calls, calls_per_request, check, final_selection, limit_ms, main_window, of,
@@ -358,11 +357,13 @@ def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
     # same lines through DBWIN_BUFFER, which Wine implements too.
     listened = d.path('debug-output.txt')
     listener = d.start('listener', d.args.listener, [windows_path(listened)])
-    deadline = time.time() + 30 * TIME_FACTOR
-    while not (os.path.exists(listened) and open(listened, 'rb').read().startswith(b'ready')):
-        check(listener.running(), 'the listener ended:\n' + listener.output())
-        check(time.time() < deadline, 'the listener did not get ready')
-        time.sleep(0.1)
+
+    def ready():
+        if not os.path.exists(listened):
+            return False
+        with open(listened, 'rb') as f:
+            return f.read(5) == b'ready'
+    d.wait_ready(listener, ready, 30 * TIME_FACTOR)
     monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
     d.run_viewer(SMALL, 'click; quit', env={'WINEDEBUG': '-all,warn+seh'})
     viewer_output = d.processes[-1].output()

@@ -178,13 +178,17 @@ class Desktop:
         out = self.path(name + '.jsonl')
         p = self.start(name, self.monitor, ['--out', windows_path(out)] + list(options))
         p.log = out
-        deadline = time.time() + self.process_timeout
-        while time.time() < deadline:
-            if any(e.get('event') == 'ready' for e in read_lines(out)):
-                return p
-            check(p.running(), 'the monitor ended before it was ready:\n' + p.output())
+        self.wait_ready(p, lambda: any(e.get('event') == 'ready' for e in read_lines(out)), self.process_timeout)
+        return p
+
+    @staticmethod
+    def wait_ready(p, is_ready, seconds):
+        """Waits up to `seconds` until is_ready(); fails when the process ends first."""
+        deadline = time.time() + seconds
+        while not is_ready():
+            check(p.running(), 'the %s ended before it was ready:\n%s' % (p.name, p.output()))
+            check(time.time() < deadline, 'the %s did not get ready' % p.name)
             time.sleep(0.1)
-        raise Failure('the monitor did not get ready')
 
     def monitor_tool(self, *options):
         """A short run of the monitor's sender modes; returns its JSON lines."""
