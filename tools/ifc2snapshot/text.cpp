@@ -256,6 +256,11 @@ std::string to_utf8(std::wstring_view text) {
     return out;
 }
 
+void make_upper_ascii(std::string& text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
 std::optional<double> parse_step_number(std::string_view text) {
     if (text.empty()) return std::nullopt;
     const char* first = text.data();
