@@ -47,7 +47,10 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::string read_file(const std::string& path);
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 /// What a run of the command-line converter gave: exit status (-1 when it did not exit), and
 /// what it wrote on its standard output and standard error.
@@ -57,21 +60,18 @@ struct ToolRun {
     std::string err;
 };
 
-/// Runs the converter with the arguments (quoted by the caller) inside dir.
-inline ToolRun run_converter(const std::string& args, const ScratchDir& dir) {
-    const std::string command = std::string("'") + KB_IFC2SNAPSHOT_EXE + "' " + args + " >'" + dir.file("stdout.txt") +
-                                "' 2>'" + dir.file("stderr.txt") + "'";
+/// Runs the converter with the arguments (quoted by the caller). Its output is caught in a
+/// folder of its own, so the caller's folders hold only what the converter wrote there.
+inline ToolRun run_converter(const std::string& args) {
+    const ScratchDir captures;
+    const std::string command = std::string("'") + KB_IFC2SNAPSHOT_EXE + "' " + args + " >'" +
+                                captures.file("stdout.txt") + "' 2>'" + captures.file("stderr.txt") + "'";
     const int status = std::system(command.c_str());
     ToolRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = read_file(dir.file("stdout.txt"));
-    run.err = read_file(dir.file("stderr.txt"));
+    run.out = read_file(captures.file("stdout.txt"));
+    run.err = read_file(captures.file("stderr.txt"));
     return run;
-}
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 /// The value of a property of a set, or an unset value when the set or property is missing.

@@ -5,9 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 using namespace ifc_test;
 using ifc2snapshot::parse_step_number;
@@ -144,16 +142,10 @@ TEST(AtomicWrite, FailsWithoutTouchingAnythingWhenTheFolderIsMissing) {
 
 // --- The command-line tool -----------------------------------------------------------------------
 
-int run_tool(const std::string& args) {
-    const std::string command = std::string("'") + KB_IFC2SNAPSHOT_EXE + "' " + args + " 2>/dev/null";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(CommandLine, WritesASnapshotTheViewerCanRead) {
     ScratchDir dir;
     const std::string in = dir.write("edificio.ifc", ifc_samples::building_ifc4());
-    ASSERT_EQ(run_tool("--quiet '" + in + "' '" + dir.file("edificio.json") + "'"), 0);
+    ASSERT_EQ(run_converter("--quiet '" + in + "' '" + dir.file("edificio.json") + "'").status, 0);
     const auto j = nlohmann::json::parse(read_file(dir.file("edificio.json")));
     EXPECT_EQ(j["files"], nlohmann::json::array({"edificio.ifc"}));
     EXPECT_EQ(j["objects"].size(), 7u);
@@ -164,15 +156,15 @@ TEST(CommandLine, LeavesAnEarlierSnapshotAloneWhenTheFileCannotBeRead) {
     ScratchDir dir;
     const std::string in = dir.write("malo.ifc", ifc_samples::step_file("IFC4", ""));
     const std::string out = dir.write("modelo.json", "earlier snapshot");
-    EXPECT_EQ(run_tool("'" + in + "' '" + out + "'"), 1);
+    EXPECT_EQ(run_converter("'" + in + "' '" + out + "'").status, 1);
     EXPECT_EQ(read_file(out), "earlier snapshot");
     EXPECT_EQ(dir.entry_count(), 2u);
 }
 
 TEST(CommandLine, RefusesWrongUsage) {
-    EXPECT_EQ(run_tool(""), 2);
-    EXPECT_EQ(run_tool("only-one.ifc"), 2);
-    EXPECT_EQ(run_tool("--bogus a.ifc b.json"), 2);
+    EXPECT_EQ(run_converter("").status, 2);
+    EXPECT_EQ(run_converter("only-one.ifc").status, 2);
+    EXPECT_EQ(run_converter("--bogus a.ifc b.json").status, 2);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ const std::string cycles = ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0Yvc
 TEST(StructureCycles, AreBrokenWithAWarningAndTheLibraryPrintsNothing) {
     ScratchDir dir;
     const std::string in = dir.write("ciclos.ifc", cycles);
-    const ToolRun run = run_converter("'" + in + "' '" + dir.file("ciclos.json") + "'", dir);
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("ciclos.json") + "'");
     ASSERT_EQ(run.status, 0) << run.err.substr(0, 2000);
     EXPECT_EQ(run.out, "") << "the library's own output stays off stdout";
     EXPECT_NE(run.err.find("warning: structure cycle #40 IfcElementAssembly > #40: the link from #40 to #40 in #41 "
@@ -135,7 +135,7 @@ TEST(DanglingReferences, CostOnlyThemselvesAndAreCountedInOneLine) {
     EXPECT_EQ(stats.unresolved.size(), 3u);
     EXPECT_EQ(stats.objects_lost, 0u);
 
-    const ToolRun run = run_converter("'" + in + "' '" + dir.file("cortado.json") + "'", dir);
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("cortado.json") + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.err.find(": 3 references to entities missing from the file could not be resolved (#40 IFCWALL.OwnerHistory"
                            " -> #998, #70 IFCPROPERTYSET.HasProperties -> #997, #74 IFCRELDEFINESBYPROPERTIES.OwnerHistory"
@@ -148,7 +148,7 @@ TEST(DanglingReferences, ObjectsLostThroughThemRefuseTheFileUnlessAllowed) {
     ScratchDir dir;
     const std::string in = dir.write("cortado.ifc", dangling(true));
     const std::string out = dir.file("cortado.json");
-    const ToolRun refused = run_converter("'" + in + "' '" + out + "'", dir);
+    const ToolRun refused = run_converter("'" + in + "' '" + out + "'");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("1 reference names a building object missing from the file "
                                "(#60 IFCRELCONTAINEDINSPATIALSTRUCTURE.RelatedElements -> #500)"),
@@ -157,7 +157,7 @@ TEST(DanglingReferences, ObjectsLostThroughThemRefuseTheFileUnlessAllowed) {
     EXPECT_NE(refused.err.find("--allow-dangling"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(out));
 
-    const ToolRun allowed = run_converter("--allow-dangling '" + in + "' '" + out + "'", dir);
+    const ToolRun allowed = run_converter("--allow-dangling '" + in + "' '" + out + "'");
     EXPECT_EQ(allowed.status, 0) << allowed.err;
     EXPECT_NE(allowed.err.find("4 references to entities missing from the file could not be resolved"), std::string::npos);
     EXPECT_NE(allowed.err.find("1 of them stands for a building object, which is missing from the snapshot"), std::string::npos) << allowed.err;

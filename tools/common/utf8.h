@@ -26,6 +26,9 @@ inline void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
+/// The code point a UTF-16 surrogate pair stands for (hi in D800..DBFF, lo in DC00..DFFF).
+inline char32_t join_surrogates(char32_t hi, char32_t lo) { return 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00); }
+
 /// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 inline std::string utf16_to_utf8(std::u16string_view in) {
     std::string out;
@@ -34,7 +37,7 @@ inline std::string utf16_to_utf8(std::u16string_view in) {
         char32_t c = in[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
             in[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            c = join_surrogates(c, in[i + 1]);
             ++i;
         }
         append_utf8(out, c);

@@ -22,8 +22,7 @@ namespace {
 
 std::string upper_ascii(std::string_view s) {
     std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    make_upper_ascii(out);
     return out;
 }
 
@@ -82,6 +81,19 @@ bool reader_makes(const std::string& keyword) {
     return entity != nullptr;
 }
 
+// True for the attributes through which a relationship names building objects
+// (RelatedObjects, RelatedElements, RelatingStructure, ...).
+bool names_building_objects(std::string_view attribute) {
+    static const char* const names[] = {
+        "RelatingObject", "RelatedObjects", "RelatingStructure", "RelatedElements", "RelatingElement",
+        "RelatedElement", "RealizingElements", "RelatingBuildingElement", "RelatedBuildingElement",
+        "RelatingSpace", "RelatedSpace", "RelatedCoverings", "RelatingProduct", "RelatedBuildings",
+        "RelatedControlElements", "RelatingFlowElement"};
+    for (const char* n : names)
+        if (attribute == n) return true;
+    return false;
+}
+
 // Names each unresolved reference's attribute from the entity the reader made.
 void name_attributes(BuildingModel& model, std::vector<UnresolvedReference>& unresolved) {
     const auto& entities = model.getMapIfcEntities();
@@ -98,17 +110,6 @@ void name_attributes(BuildingModel& model, std::vector<UnresolvedReference>& unr
 }
 
 } // namespace
-
-bool names_building_objects(std::string_view attribute) {
-    static const char* const names[] = {
-        "RelatingObject", "RelatedObjects", "RelatingStructure", "RelatedElements", "RelatingElement",
-        "RelatedElement", "RealizingElements", "RelatingBuildingElement", "RelatedBuildingElement",
-        "RelatingSpace", "RelatedSpace", "RelatedCoverings", "RelatingProduct", "RelatedBuildings",
-        "RelatedControlElements", "RelatingFlowElement"};
-    for (const char* n : names)
-        if (attribute == n) return true;
-    return false;
-}
 
 std::string read_step_schema(std::string_view content) {
     std::string_view rest = content;

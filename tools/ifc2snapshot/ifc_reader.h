@@ -43,10 +43,6 @@ struct ReadModel {
     std::vector<UnresolvedReference> unresolved;
 };
 
-/// True for the attributes through which a relationship names building objects
-/// (RelatedObjects, RelatedElements, RelatingStructure, ...).
-bool names_building_objects(std::string_view attribute);
-
 /// Reads the file at path. Throws ReadError when the file cannot be opened (or is a folder), is
 /// not an IFC STEP file, names an unsupported schema, is truncated, or yields no entity. The
 /// text goes to the reader through prepare_for_reader; what the library prints itself goes to

@@ -6,9 +6,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <map>
-#include <tuple>
-#include <unordered_map>
 #include <vector>
 
 namespace ifc2snapshot {
@@ -58,23 +55,29 @@ struct HalfEdge {
     const void* lo;
     const void* hi;
     size_t face;
-    bool forward;  // the face runs from lo to hi
+    size_t corner;  // the corner the face leaves along this edge: its index in keys and points
+    size_t uses;    // how many half-edges this edge has, this one included
+    bool forward;   // the face runs from lo to hi
 };
 
 const std::less<const void*> before;
+
+// The corner after `corner` in face f.
+size_t next_corner(const LooseFaces& loose, size_t f, size_t corner) {
+    return corner + 1 == loose.first[f + 1] ? loose.first[f] : corner + 1;
+}
 
 // Every edge of every face, sorted so that the uses of one edge come together.
 std::vector<HalfEdge> half_edges_of(const LooseFaces& loose) {
     std::vector<HalfEdge> half_edges;
     half_edges.reserve(loose.keys.size());
     for (size_t f = 0; f + 1 < loose.first.size(); ++f) {
-        const size_t n = loose.first[f + 1] - loose.first[f];
-        for (size_t k = 0; k < n; ++k) {
-            const void* a = loose.keys[loose.first[f] + k];
-            const void* b = loose.keys[loose.first[f] + (k + 1) % n];
+        for (size_t at = loose.first[f]; at < loose.first[f + 1]; ++at) {
+            const void* a = loose.keys[at];
+            const void* b = loose.keys[next_corner(loose, f, at)];
             if (a == b) continue;
             const bool forward = before(a, b);
-            half_edges.push_back({forward ? a : b, forward ? b : a, f, forward});
+            half_edges.push_back({forward ? a : b, forward ? b : a, f, at, 0, forward});
         }
     }
     std::sort(half_edges.begin(), half_edges.end(), [](const HalfEdge& x, const HalfEdge& y) {
@@ -82,6 +85,12 @@ std::vector<HalfEdge> half_edges_of(const LooseFaces& loose) {
         if (x.hi != y.hi) return before(x.hi, y.hi);
         return x.face < y.face;
     });
+    for (size_t i = 0; i < half_edges.size();) {
+        size_t j = i + 1;
+        while (j < half_edges.size() && half_edges[j].lo == half_edges[i].lo && half_edges[j].hi == half_edges[i].hi) ++j;
+        for (size_t k = i; k < j; ++k) half_edges[k].uses = j - i;
+        i = j;
+    }
     return half_edges;
 }
 
@@ -91,81 +100,76 @@ std::vector<HalfEdge> half_edges_of(const LooseFaces& loose) {
 // edges. Returns false when there was nothing to join (or too much to try).
 bool join_t_junctions(LooseFaces& loose, const std::vector<HalfEdge>& half_edges) {
     std::vector<const HalfEdge*> border;
-    for (size_t i = 0; i < half_edges.size();) {
-        size_t j = i + 1;
-        while (j < half_edges.size() && half_edges[j].lo == half_edges[i].lo && half_edges[j].hi == half_edges[i].hi) ++j;
-        if (j - i == 1) border.push_back(&half_edges[i]);
-        i = j;
-    }
+    for (const HalfEdge& e : half_edges)
+        if (e.uses == 1) border.push_back(&e);
     if (border.empty() || border.size() > 4000) return false;
-    std::vector<std::pair<const void*, Vec>> vertices;
-    {
-        std::unordered_map<const void*, Vec> where;
-        for (size_t k = 0; k < loose.keys.size(); ++k) where.emplace(loose.keys[k], loose.points[k]);
-        for (const HalfEdge* e : border)
-            for (const void* v : {e->lo, e->hi}) vertices.emplace_back(v, where.at(v));
-        std::sort(vertices.begin(), vertices.end(), [](const auto& x, const auto& y) { return before(x.first, y.first); });
-        vertices.erase(std::unique(vertices.begin(), vertices.end(),
-                                   [](const auto& x, const auto& y) { return x.first == y.first; }),
-                       vertices.end());
-    }
-    auto position = [&](const void* v) {
-        return std::lower_bound(vertices.begin(), vertices.end(), v,
-                                [](const auto& x, const void* key) { return before(x.first, key); })->second;
-    };
 
-    // The vertices inside each border edge, by their distance from its lo end.
-    constexpr double tolerance = 1e-6;  // metres
-    std::unordered_map<const HalfEdge*, std::vector<std::pair<double, const void*>>> inside;
+    // The ends of the border edges, once each.
+    struct Vertex {
+        const void* key;
+        Vec point;
+    };
+    std::vector<Vertex> vertices;
     for (const HalfEdge* e : border) {
-        const Vec a = position(e->lo);
-        const Vec d = position(e->hi) - a;
+        const size_t next = next_corner(loose, e->face, e->corner);
+        vertices.push_back({e->lo, loose.points[e->forward ? e->corner : next]});
+        vertices.push_back({e->hi, loose.points[e->forward ? next : e->corner]});
+    }
+    std::sort(vertices.begin(), vertices.end(), [](const Vertex& x, const Vertex& y) { return before(x.key, y.key); });
+    vertices.erase(std::unique(vertices.begin(), vertices.end(),
+                               [](const Vertex& x, const Vertex& y) { return x.key == y.key; }),
+                   vertices.end());
+
+    // The vertices inside each border edge, by their distance from its lo end, at the corner the
+    // edge starts from.
+    constexpr double tolerance = 1e-6;  // metres
+    std::vector<std::vector<std::pair<double, const Vertex*>>> inside(loose.keys.size());
+    bool any_inside = false;
+    for (const HalfEdge* e : border) {
+        const size_t next = next_corner(loose, e->face, e->corner);
+        const Vec a = loose.points[e->forward ? e->corner : next];
+        const Vec d = loose.points[e->forward ? next : e->corner] - a;
         const double length2 = dot3(d, d);
         if (!(length2 > tolerance * tolerance)) continue;
-        for (const auto& [v, p] : vertices) {
-            if (v == e->lo || v == e->hi) continue;
-            const Vec q = p - a;
+        auto& list = inside[e->corner];
+        for (const Vertex& v : vertices) {
+            if (v.key == e->lo || v.key == e->hi) continue;
+            const Vec q = v.point - a;
             const double t = dot3(q, d) / length2;
             if (!(t > 0 && t < 1)) continue;
             const Vec off = q - d * t;
             if (dot3(off, off) < tolerance * tolerance && t * t * length2 > tolerance * tolerance &&
                 (1 - t) * (1 - t) * length2 > tolerance * tolerance)
-                inside[e].emplace_back(t, v);
+                list.emplace_back(t, &v);
         }
+        if (list.empty()) continue;
+        std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+        any_inside = true;
     }
-    if (inside.empty()) return false;
+    if (!any_inside) return false;
 
     // The faces again, each border edge with its inner vertices put in along the way it runs.
-    std::map<std::tuple<size_t, const void*, const void*>, const std::vector<std::pair<double, const void*>>*> by_face;
-    for (auto& [e, list] : inside) {
-        std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-        by_face[{e->face, e->lo, e->hi}] = &list;
-    }
+    const size_t faces = loose.volume_x3.size();
     LooseFaces joined;
     joined.first.push_back(0);
-    joined.volume_x3 = loose.volume_x3;
-    joined.joined.assign(loose.volume_x3.size(), false);
-    for (size_t f = 0; f < loose.volume_x3.size(); ++f) {
-        const size_t n = loose.first[f + 1] - loose.first[f];
-        for (size_t k = 0; k < n; ++k) {
-            const size_t at = loose.first[f] + k;
-            const void* a = loose.keys[at];
-            const void* b = loose.keys[loose.first[f] + (k + 1) % n];
-            joined.keys.push_back(a);
+    joined.joined.assign(faces, false);
+    for (size_t f = 0; f < faces; ++f) {
+        for (size_t at = loose.first[f]; at < loose.first[f + 1]; ++at) {
+            joined.keys.push_back(loose.keys[at]);
             joined.points.push_back(loose.points[at]);
-            const bool forward = before(a, b);
-            const auto found = by_face.find({f, forward ? a : b, forward ? b : a});
-            if (found == by_face.end()) continue;
+            const auto& list = inside[at];
+            if (list.empty()) continue;
             joined.joined[f] = true;
-            const auto& list = *found->second;
+            const bool forward = before(loose.keys[at], loose.keys[next_corner(loose, f, at)]);
             for (size_t i = 0; i < list.size(); ++i) {
-                const void* v = list[forward ? i : list.size() - 1 - i].second;
-                joined.keys.push_back(v);
-                joined.points.push_back(position(v));
+                const Vertex& v = *list[forward ? i : list.size() - 1 - i].second;
+                joined.keys.push_back(v.key);
+                joined.points.push_back(v.point);
             }
         }
         joined.first.push_back(joined.keys.size());
     }
+    joined.volume_x3 = std::move(loose.volume_x3);
     loose = std::move(joined);
     return true;
 }
@@ -198,19 +202,16 @@ LooseResult measure_loose_faces(LooseFaces loose) {
     };
     std::vector<std::vector<Neighbour>> neighbours(faces);
     std::vector<bool> at_border(faces, false);
-    for (size_t i = 0; i < half_edges.size();) {
-        size_t j = i + 1;
-        while (j < half_edges.size() && half_edges[j].lo == half_edges[i].lo && half_edges[j].hi == half_edges[i].hi) ++j;
-        if (j - i == 2) {
+    for (size_t i = 0; i < half_edges.size(); i += half_edges[i].uses) {
+        if (half_edges[i].uses == 2) {
             const HalfEdge& x = half_edges[i];
             const HalfEdge& y = half_edges[i + 1];
             const bool same = x.forward == y.forward;
             neighbours[x.face].push_back({y.face, same});
             neighbours[y.face].push_back({x.face, same});
         } else {
-            for (size_t k = i; k < j; ++k) at_border[half_edges[k].face] = true;
+            for (size_t k = i; k < i + half_edges[i].uses; ++k) at_border[half_edges[k].face] = true;
         }
-        i = j;
     }
 
     // Each shell in turn, from its first face, every face turned to agree with its neighbours.

@@ -92,8 +92,7 @@ private:
             const size_t word = i_;
             while (i_ < s_.size() && is_word(s_[i_])) ++i_;
             keyword_.assign(s_.substr(word, i_ - word));
-            for (char& c : keyword_)  // the reader takes the type names in any case
-                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            make_upper_ascii(keyword_);  // the reader takes the type names in any case
             copy(word, i_);
             entity_ = static_cast<int>(std::min<long long>(id, 0x7FFFFFFF));
             if (keyword_.empty()) {

@@ -13,6 +13,7 @@ namespace {
 
 
 using kbtools::append_utf8;
+using kbtools::join_surrogates;
 
 // Decodes bytes as strict UTF-8 (no overlongs, no surrogates); false when they are not.
 bool decode_utf8(const std::vector<unsigned char>& bytes, std::u32string& out) {
@@ -98,7 +99,7 @@ void append_utf16(const std::vector<char32_t>& units, std::u32string& out) {
     for (size_t k = 0; k < units.size(); ++k) {
         const char32_t u = units[k];
         if (is_high_surrogate(u) && k + 1 < units.size() && is_low_surrogate(units[k + 1])) {
-            out += 0x10000 + ((u - 0xD800) << 10) + (units[k + 1] - 0xDC00);
+            out += join_surrogates(u, units[k + 1]);
             ++k;
         } else {
             out += u;
@@ -231,10 +232,12 @@ std::string to_utf8(std::wstring_view text) {
         if (!is_widened_byte(text[i])) {
             char32_t c = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
             ++i;
-            if (is_high_surrogate(c) && i < text.size() &&
-                is_low_surrogate(static_cast<char32_t>(static_cast<std::uint32_t>(text[i])))) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(text[i]) - 0xDC00);
-                ++i;
+            if (is_high_surrogate(c) && i < text.size()) {
+                const auto next = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
+                if (is_low_surrogate(next)) {
+                    c = join_surrogates(c, next);
+                    ++i;
+                }
             }
             append_utf8(out, c);
             continue;
@@ -246,13 +249,16 @@ std::string to_utf8(std::wstring_view text) {
             run.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(text[i]) & 0xFF));
             ++i;
         }
-        if (decode_utf8(run, decoded)) {
-            for (char32_t cp : decoded) append_utf8(out, cp);
-        } else {
-            for (unsigned char b : run) append_utf8(out, b);
-        }
+        decoded.clear();
+        append_raw_bytes(run, decoded);
+        for (char32_t cp : decoded) append_utf8(out, cp);
     }
     return out;
+}
+
+void make_upper_ascii(std::string& text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
 }
 
 std::optional<double> parse_step_number(std::string_view text) {

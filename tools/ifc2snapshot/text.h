@@ -1,5 +1,6 @@
 // Text helpers of the IFC converter: STEP string literals decoded, wide text from the IFC
-// reader to UTF-8, and STEP number parsing. None of them looks at the process locale.
+// reader to UTF-8, STEP number parsing and ASCII upper-casing. None of them looks at the
+// process locale.
 #pragma once
 
 #include <optional>
@@ -32,6 +33,9 @@ std::string encode_step_string(std::u32string_view text);
 /// the one character it stands for; other surrogates and values beyond U+10FFFF become U+FFFD,
 /// so the result is always valid UTF-8.
 std::string to_utf8(std::wstring_view text);
+
+/// Turns the ASCII letters a-z into A-Z in place; every other byte stays as it is.
+void make_upper_ascii(std::string& text);
 
 /// Parses a STEP real or integer ("5.", "-0.25", "1.E-05", "16") in full; nullopt when the text
 /// is not exactly one finite number.
