@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace monitor {
 
@@ -13,9 +14,9 @@ namespace {
 constexpr TextField text_fields[] = {guid_field,     texto_field,    entidad_field,
                                      tipo_field,     ficheros_field, propiedad_field};
 
-template <std::size_t width>
-std::string field_text(const char (&field)[width]) {
-    return std::string(field, kestro_text_length(field, width));
+std::string field_text(const unsigned char* record, const TextField& field) {
+    const char* text = reinterpret_cast<const char*>(record + field.offset);
+    return std::string(text, kestro_text_length(text, field.width));
 }
 
 std::string json_unsigned(std::uint64_t value) { return std::to_string(value); }
@@ -67,20 +68,21 @@ Message missing_message() {
 }
 
 Record decode_record(const unsigned char* bytes) {
-    // Copied out: the block need not be aligned for the doubles.
-    kestro_record in;
-    std::memcpy(&in, bytes, sizeof in);
+    // Texts are read in place; the numbers are copied out, as the block need not be aligned for
+    // the doubles.
+    static_assert(std::is_same_v<decltype(Record::dx), decltype(kestro_record::dx)> &&
+                  std::is_same_v<decltype(Record::codigo), decltype(kestro_record::codigo)>);
     Record record;
-    record.guid = field_text(in.guid);
-    record.texto = field_text(in.texto);
-    record.entidad = field_text(in.entidad);
-    record.tipo = field_text(in.tipo);
-    record.ficheros = field_text(in.ficheros);
-    record.propiedad = field_text(in.propiedad);
-    record.dx = in.dx;
-    record.dy = in.dy;
-    record.dz = in.dz;
-    record.codigo = in.codigo;
+    record.guid = field_text(bytes, guid_field);
+    record.texto = field_text(bytes, texto_field);
+    record.entidad = field_text(bytes, entidad_field);
+    record.tipo = field_text(bytes, tipo_field);
+    record.ficheros = field_text(bytes, ficheros_field);
+    record.propiedad = field_text(bytes, propiedad_field);
+    std::memcpy(&record.dx, bytes + dx_offset, sizeof record.dx);
+    std::memcpy(&record.dy, bytes + dy_offset, sizeof record.dy);
+    std::memcpy(&record.dz, bytes + dz_offset, sizeof record.dz);
+    std::memcpy(&record.codigo, bytes + codigo_offset, sizeof record.codigo);
     return record;
 }
 
