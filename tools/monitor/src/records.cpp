@@ -28,13 +28,10 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
     message.rejection.dw_data = dw_data;
     message.rejection.cb_data = cb_data;
     if (!kestro_message_is_well_formed(dw_data, cb_data)) {
-        message.reason = "cbData " + std::to_string(cb_data) + " is not dwData " +
-                         std::to_string(dw_data) + " x 12336";
         message.rejection.kind = Rejection::count_mismatch;
         return message;
     }
     if (cb_data != 0 && data == nullptr) {
-        message.reason = "lpData is null with cbData " + std::to_string(cb_data);
         message.rejection.kind = Rejection::null_data;
         return message;
     }
@@ -44,9 +41,6 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
         for (const TextField& field : text_fields) {
             if (kestro_text_length(reinterpret_cast<const char*>(record + field.offset), field.width) ==
                 field.width) {
-                message.reason = "record " + std::to_string(r) + ": " + field.name +
-                                 " has no terminating zero within its " +
-                                 std::to_string(field.width) + " bytes";
                 message.rejection.kind = Rejection::unterminated;
                 message.rejection.record = r;
                 message.rejection.field = field;
@@ -62,9 +56,21 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
 
 Message missing_message() {
     Message message;
-    message.reason = "lParam is null";
     message.rejection.kind = Rejection::no_message;
     return message;
+}
+
+std::string rejection_reason(const Rejection& r) {
+    switch (r.kind) {
+        case Rejection::no_message: return "lParam is null";
+        case Rejection::count_mismatch:
+            return "cbData " + std::to_string(r.cb_data) + " is not dwData " + std::to_string(r.dw_data) + " x 12336";
+        case Rejection::null_data: return "lpData is null with cbData " + std::to_string(r.cb_data);
+        case Rejection::unterminated:
+            return "record " + std::to_string(r.record) + ": " + r.field.name + " has no terminating zero within its " +
+                   std::to_string(r.field.width) + " bytes";
+        default: return "";
+    }
 }
 
 Record decode_record(const unsigned char* bytes) {
@@ -169,7 +175,7 @@ std::string arrival_json(const Arrival& arrival, const Message& message) {
     out += ",\"time_ms\":" + json_number(arrival.time_ms);
     out += ",\"valid\":";
     out += message.valid ? "true" : "false";
-    if (!message.valid) out += ",\"reason\":" + json_string(message.reason);
+    if (!message.valid) out += ",\"reason\":" + json_string(rejection_reason(message.rejection));
     out += ",\"records\":[";
     bool first = true;
     for (const Record& r : message.records) {
