@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace monitor {
 
@@ -13,9 +14,9 @@ namespace {
 constexpr TextField text_fields[] = {guid_field,     texto_field,    entidad_field,
                                      tipo_field,     ficheros_field, propiedad_field};
 
-template <std::size_t width>
-std::string field_text(const char (&field)[width]) {
-    return std::string(field, kestro_text_length(field, width));
+std::string field_text(const unsigned char* record, const TextField& field) {
+    const char* text = reinterpret_cast<const char*>(record + field.offset);
+    return std::string(text, kestro_text_length(text, field.width));
 }
 
 std::string json_unsigned(std::uint64_t value) { return std::to_string(value); }
@@ -27,13 +28,10 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
     message.rejection.dw_data = dw_data;
     message.rejection.cb_data = cb_data;
     if (!kestro_message_is_well_formed(dw_data, cb_data)) {
-        message.reason = "cbData " + std::to_string(cb_data) + " is not dwData " +
-                         std::to_string(dw_data) + " x 12336";
         message.rejection.kind = Rejection::count_mismatch;
         return message;
     }
     if (cb_data != 0 && data == nullptr) {
-        message.reason = "lpData is null with cbData " + std::to_string(cb_data);
         message.rejection.kind = Rejection::null_data;
         return message;
     }
@@ -43,9 +41,6 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
         for (const TextField& field : text_fields) {
             if (kestro_text_length(reinterpret_cast<const char*>(record + field.offset), field.width) ==
                 field.width) {
-                message.reason = "record " + std::to_string(r) + ": " + field.name +
-                                 " has no terminating zero within its " +
-                                 std::to_string(field.width) + " bytes";
                 message.rejection.kind = Rejection::unterminated;
                 message.rejection.record = r;
                 message.rejection.field = field;
@@ -61,26 +56,39 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
 
 Message missing_message() {
     Message message;
-    message.reason = "lParam is null";
     message.rejection.kind = Rejection::no_message;
     return message;
 }
 
+std::string rejection_reason(const Rejection& r) {
+    switch (r.kind) {
+        case Rejection::no_message: return "lParam is null";
+        case Rejection::count_mismatch:
+            return "cbData " + std::to_string(r.cb_data) + " is not dwData " + std::to_string(r.dw_data) + " x 12336";
+        case Rejection::null_data: return "lpData is null with cbData " + std::to_string(r.cb_data);
+        case Rejection::unterminated:
+            return "record " + std::to_string(r.record) + ": " + r.field.name + " has no terminating zero within its " +
+                   std::to_string(r.field.width) + " bytes";
+        default: return "";
+    }
+}
+
 Record decode_record(const unsigned char* bytes) {
-    // Copied out: the block need not be aligned for the doubles.
-    kestro_record in;
-    std::memcpy(&in, bytes, sizeof in);
+    // Texts are read in place; the numbers are copied out, as the block need not be aligned for
+    // the doubles.
+    static_assert(std::is_same_v<decltype(Record::dx), decltype(kestro_record::dx)> &&
+                  std::is_same_v<decltype(Record::codigo), decltype(kestro_record::codigo)>);
     Record record;
-    record.guid = field_text(in.guid);
-    record.texto = field_text(in.texto);
-    record.entidad = field_text(in.entidad);
-    record.tipo = field_text(in.tipo);
-    record.ficheros = field_text(in.ficheros);
-    record.propiedad = field_text(in.propiedad);
-    record.dx = in.dx;
-    record.dy = in.dy;
-    record.dz = in.dz;
-    record.codigo = in.codigo;
+    record.guid = field_text(bytes, guid_field);
+    record.texto = field_text(bytes, texto_field);
+    record.entidad = field_text(bytes, entidad_field);
+    record.tipo = field_text(bytes, tipo_field);
+    record.ficheros = field_text(bytes, ficheros_field);
+    record.propiedad = field_text(bytes, propiedad_field);
+    std::memcpy(&record.dx, bytes + dx_offset, sizeof record.dx);
+    std::memcpy(&record.dy, bytes + dy_offset, sizeof record.dy);
+    std::memcpy(&record.dz, bytes + dz_offset, sizeof record.dz);
+    std::memcpy(&record.codigo, bytes + codigo_offset, sizeof record.codigo);
     return record;
 }
 
@@ -167,7 +175,7 @@ std::string arrival_json(const Arrival& arrival, const Message& message) {
     out += ",\"time_ms\":" + json_number(arrival.time_ms);
     out += ",\"valid\":";
     out += message.valid ? "true" : "false";
-    if (!message.valid) out += ",\"reason\":" + json_string(message.reason);
+    if (!message.valid) out += ",\"reason\":" + json_string(rejection_reason(message.rejection));
     out += ",\"records\":[";
     bool first = true;
     for (const Record& r : message.records) {

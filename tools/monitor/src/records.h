@@ -44,7 +44,7 @@ struct Record {
     std::int32_t codigo = 0;
 };
 
-/// Why a message was rejected, for texts in other words than `reason`.
+/// Why a message was rejected; rejection_reason and rejection_text (table.h) word it.
 struct Rejection {
     enum Kind { none, no_message, count_mismatch, null_data, unterminated } kind = none;
     std::uint64_t dw_data = 0, cb_data = 0;
@@ -55,7 +55,6 @@ struct Rejection {
 /// A received message: accepted with its records, or rejected with the reason.
 struct Message {
     bool valid = false;
-    std::string reason;  // empty when valid; logged
     Rejection rejection;
     std::vector<Record> records;
 };
@@ -66,6 +65,9 @@ Message decode_message(std::uint64_t dw_data, std::uint64_t cb_data, const void*
 
 /// A message whose COPYDATASTRUCT itself is missing (lParam null).
 Message missing_message();
+
+/// Why a message was rejected, in the words of the log; empty for an accepted message.
+std::string rejection_reason(const Rejection& rejection);
 
 /// Decodes one record; `bytes` holds record_size bytes whose text fields are terminated.
 Record decode_record(const unsigned char* bytes);

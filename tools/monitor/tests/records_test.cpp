@@ -36,7 +36,7 @@ TEST(MonitorDecoding, ReadsEveryFieldAtItsOffset) {
     b.code(1, 1026);
     b.text(1, monitor::propiedad_field, "#Width#0.300000#VOLUMEN#1.500000#AREA#12.000000");
     monitor::Message m = b.decode(2);
-    ASSERT_TRUE(m.valid) << m.reason;
+    ASSERT_TRUE(m.valid) << monitor::rejection_reason(m.rejection);
     ASSERT_EQ(m.records.size(), 2u);
     const monitor::Record& r = m.records[1];
     EXPECT_EQ(r.guid, "2O2Fr$t4X7Zf8NOew3FLOH");
@@ -73,7 +73,7 @@ TEST(MonitorDecoding, RejectsAByteTotalThatIsNotTheRecordCountTimesTheRecordSize
     EXPECT_FALSE(monitor::decode_message(0, 200, b.bytes.data()).valid);
     monitor::Message m = monitor::decode_message(1, record_size - 1, b.bytes.data());
     EXPECT_FALSE(m.valid);
-    EXPECT_NE(m.reason.find("12336"), std::string::npos);
+    EXPECT_NE(monitor::rejection_reason(m.rejection).find("12336"), std::string::npos);
     EXPECT_TRUE(m.records.empty());
 }
 
@@ -89,8 +89,9 @@ TEST(MonitorDecoding, RejectsATextFieldThatFillsItsWholeWidth) {
         b.text(2, f, std::string(f.width, 'x'));
         monitor::Message m = b.decode(3);
         EXPECT_FALSE(m.valid) << f.name;
-        EXPECT_NE(m.reason.find(f.name), std::string::npos) << m.reason;
-        EXPECT_NE(m.reason.find("record 2"), std::string::npos) << m.reason;
+        const std::string reason = monitor::rejection_reason(m.rejection);
+        EXPECT_NE(reason.find(f.name), std::string::npos) << reason;
+        EXPECT_NE(reason.find("record 2"), std::string::npos) << reason;
         // One byte shorter fits.
         Block fits(1);
         fits.text(0, f, std::string(f.width - 1, 'x'));

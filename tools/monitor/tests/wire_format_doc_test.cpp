@@ -44,7 +44,7 @@ std::vector<unsigned char> example_bytes(const std::string& path) {
 TEST(WireFormatDocument, ExampleRecordDecodesToTheStatedFields) {
     std::vector<unsigned char> bytes = example_bytes(KB_WIRE_FORMAT_DOC);
     monitor::Message message = monitor::decode_message(1, monitor::record_size, bytes.data());
-    ASSERT_TRUE(message.valid) << message.reason;
+    ASSERT_TRUE(message.valid) << monitor::rejection_reason(message.rejection);
     ASSERT_EQ(message.records.size(), 1u);
     const monitor::Record& r = message.records[0];
     EXPECT_EQ(r.guid, "2O2Fr$t4X7Zf8NOew3FLOH");
@@ -73,7 +73,7 @@ TEST(WireFormatDocument, ExampleRecordDecodesToTheStatedFields) {
     std::vector<unsigned char> two(bytes);
     two.insert(two.end(), bytes.begin(), bytes.end());
     monitor::Message pair = monitor::decode_message(2, two.size(), two.data());
-    ASSERT_TRUE(pair.valid) << pair.reason;
+    ASSERT_TRUE(pair.valid) << monitor::rejection_reason(pair.rejection);
     EXPECT_EQ(pair.records[1].guid, r.guid);
     EXPECT_FALSE(monitor::decode_message(2, monitor::record_size, two.data()).valid);
     monitor::Message empty = monitor::decode_message(0, 0, nullptr);

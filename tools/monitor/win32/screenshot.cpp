@@ -1,26 +1,14 @@
 #include "screenshot.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "image_file.h"
+#include "screen_copy.h"
+
 namespace monitor {
-
-namespace {
-
-bool write_bmp(const std::wstring& path, const BITMAPINFOHEADER& info, const std::vector<unsigned char>& pixels) {
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    std::FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return false;
-    bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
-              std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
-    return std::fclose(f) == 0 && ok;
-}
-
-}  // namespace
 
 /// Copies the window's client area, children included, from the window's own device context,
 /// after moving the window onto the screen and above the others: what lies off the screen or
@@ -42,26 +30,15 @@ bool save_window_bmp(HWND hwnd, const std::wstring& path) {
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0) return false;
     HDC window = GetDC(hwnd);
-    HDC memory = CreateCompatibleDC(window);
-    HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    bool painted = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY) != 0;
-    SelectObject(memory, old);
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;  // bottom-up, as a BMP file stores it
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::vector<unsigned char> pixels(static_cast<std::size_t>(stride) * height);
-    int lines = GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
-                          DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(hwnd, window);
-    return painted && lines == height && write_bmp(path, info, pixels);
+    bvs::Image image;
+    bool copied = bvs::copy_from_dc(window, 0, 0, width, height, image);
+    if (window) ReleaseDC(hwnd, window);
+    if (!copied) return false;
+    const std::vector<std::uint8_t> bytes = bvs::encode_bmp(image);
+    std::FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
 }
 
 }  // namespace monitor

@@ -5,11 +5,9 @@
 
 namespace bvs {
 
-bool copy_from_screen(const RECT& rc, Image& image) {
-    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
-    if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+bool copy_from_dc(HDC source, int x, int y, int width, int height, Image& image) {
+    if (source == nullptr || width <= 0 || height <= 0) return false;
+    HDC memory = CreateCompatibleDC(source);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
@@ -18,11 +16,11 @@ bool copy_from_screen(const RECT& rc, Image& image) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool ok = bitmap != nullptr;
     if (ok) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY) != 0;
+        ok = BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY) != 0;
         GdiFlush();
         if (ok) {
             image.width = static_cast<std::uint32_t>(width);
@@ -35,7 +33,15 @@ bool copy_from_screen(const RECT& rc, Image& image) {
         DeleteObject(bitmap);
     }
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+bool copy_from_screen(const RECT& rc, Image& image) {
+    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    bool ok = copy_from_dc(screen, rc.left, rc.top, width, height, image);
+    if (screen) ReleaseDC(nullptr, screen);
     return ok;
 }
 
