@@ -24,7 +24,7 @@ import struct
 import sys
 import time
 
-from wine_machine import DATA, MODULE, WineMachine, check, file_hash, limit, listing, windows_path
+from wine_machine import DATA, MODULE, WineMachine, check, file_hash, limit, listing, read_lines, windows_path
 
 EXIT_NO_VIEWER, EXIT_IN_USE, EXIT_COMMAND_LINE = 2, 3, 4
 
@@ -117,7 +117,7 @@ def case_install(m, args, pristine):
                   "--quit-after", "1", "--timeout", str(limit(120) * 1000), seconds=150)
     deadline = time.time() + limit(30)
     while time.time() < deadline and run.poll() is None:
-        if os.path.exists(m.path("logs", "monitor.jsonl")) and '"ready"' in open(m.path("logs", "monitor.jsonl")).read():
+        if any(e.get("event") == "ready" for e in read_lines(m.path("logs", "monitor.jsonl"))):
             break
         time.sleep(0.1)
     code, err = m.output(m.win("viewer", m.viewer_name), "--model", windows_path(args.model),
