@@ -610,14 +610,17 @@ Function .onInit
     Call ProposeFolder
   ${EndIf}
 
-  ; "Espacio requerido" on the folder page: the module, the icon and the uninstaller as written.
-  InitPluginsDir
-  WriteUninstaller "$PLUGINSDIR\${UNINSTALLER}"
-  ${GetSize} "$PLUGINSDIR" "/M=${UNINSTALLER} /S=0K /G=0" $0 $1 $2
-  Delete "$PLUGINSDIR\${UNINSTALLER}"
-  SectionGetSize 0 $1
-  IntOp $1 $1 + $0
-  SectionSetSize 0 $1
+  ; "Espacio requerido" on the folder page (not shown in a silent run): the module, the icon and
+  ; the uninstaller as written.
+  ${IfNot} ${Silent}
+    InitPluginsDir
+    WriteUninstaller "$PLUGINSDIR\${UNINSTALLER}"
+    ${GetSize} "$PLUGINSDIR" "/M=${UNINSTALLER} /S=0K /G=0" $0 $1 $2
+    Delete "$PLUGINSDIR\${UNINSTALLER}"
+    SectionGetSize 0 $1
+    IntOp $1 $1 + $0
+    SectionSetSize 0 $1
+  ${EndIf}
 FunctionEnd
 
 ; Puts the new module into $INSTDIR\plugins: written beside the old one first, then the old one
@@ -666,7 +669,6 @@ FunctionEnd
 
 Section "Kestro-BimVision"
   SetShellVarContext all
-  Call FindEarlier
   ; The uninstaller removes the plugins folder again when this install created it, and an update
   ; in the same folder keeps what the first install recorded.
   ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
