@@ -139,7 +139,8 @@ def case_uninstall(s, pristine):
     s.drive("wait", CAPTION, "Desinstalar", "click", "Desinstalar", "wait", CAPTION, "Completado",
             ("shot", "desinstalado"), "click", "Cerrar", "gone")
     s.wait_idle()
-    check(s.listing() == pristine, "the viewer's folder differs after uninstall: %s" % sorted(set(s.listing()) ^ set(pristine)))
+    now = s.listing()
+    check(now == pristine, "the viewer's folder differs after uninstall: %s" % sorted(set(now) ^ set(pristine)))
     check(not s.registered(), "still registered after uninstall")
 
 
