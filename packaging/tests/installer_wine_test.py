@@ -167,6 +167,18 @@ def case_update_while_viewer_runs(m, args, pristine):
           "install elsewhere with a failing earlier uninstaller exited with %d: %r" % (code, err))
     check(m.listing("viewer2") == other_before, "the new module was not taken back: %s" % sorted(m.listing("viewer2")))
     check(m.listing("viewer") == before and m.registry_entry() == reg_before, "the earlier install changed")
+    # The same into a folder that already holds a module (not registered): that module stays.
+    os.makedirs(m.path("viewer2", "plugins"))
+    with open(args.module, "rb") as f, open(m.path("viewer2", "plugins", MODULE), "wb") as g:
+        g.write(f.read() + b"left in viewer2\0")
+    other_before = m.listing("viewer2")
+    code, err = m.setup("/S", "/D=" + m.win("viewer2"))
+    check(code == EXIT_IN_USE and "instalación anterior" in err,
+          "install over a module elsewhere with a failing earlier uninstaller exited with %d: %r" % (code, err))
+    now = m.listing("viewer2")
+    check(now == other_before, "the module already in the new folder was not put back: %s" % sorted(set(now) ^ set(other_before)))
+    check(m.listing("viewer") == before and m.registry_entry() == reg_before, "the earlier install changed")
+    shutil.rmtree(m.path("viewer2", "plugins"))
     shutil.copy(m.path("logs", "desinstalar.exe"), uninstaller)
 
     code, err = m.setup("/S", "/D=" + m.win("viewer"))
