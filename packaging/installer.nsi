@@ -610,21 +610,26 @@ Function .onInit
     Call ProposeFolder
   ${EndIf}
 
-  ; "Espacio requerido" on the folder page: the module, the icon and the uninstaller as written.
-  InitPluginsDir
-  WriteUninstaller "$PLUGINSDIR\${UNINSTALLER}"
-  ${GetSize} "$PLUGINSDIR" "/M=${UNINSTALLER} /S=0K /G=0" $0 $1 $2
-  Delete "$PLUGINSDIR\${UNINSTALLER}"
-  SectionGetSize 0 $1
-  IntOp $1 $1 + $0
-  SectionSetSize 0 $1
+  ; "Espacio requerido" on the folder page (not shown in a silent run): the module, the icon and
+  ; the uninstaller as written.
+  ${IfNot} ${Silent}
+    InitPluginsDir
+    WriteUninstaller "$PLUGINSDIR\${UNINSTALLER}"
+    ${GetSize} "$PLUGINSDIR" "/M=${UNINSTALLER} /S=0K /G=0" $0 $1 $2
+    Delete "$PLUGINSDIR\${UNINSTALLER}"
+    SectionGetSize 0 $1
+    IntOp $1 $1 + $0
+    SectionSetSize 0 $1
+  ${EndIf}
 FunctionEnd
 
 ; Puts the new module into $INSTDIR\plugins: written beside the old one first, then the old one
-; deleted and the new one renamed into its place. Windows refuses to delete a module the viewer
-; has loaded, so a viewer started after the check still leaves the old module untouched.
-; Sets $0 to 0, or the exit code. A macro, used in the section: so the module counts in the
-; section's size ("Espacio requerido").
+; renamed aside (${MODULE}.anterior) and the new one renamed into its place. The old one stays
+; aside until the install has gone through, so that a failure later on can put it back
+; (UndoModule). Windows and Wine rename a module the viewer has loaded but refuse to
+; write it: once aside, where no viewer looks for it, it is checked again, so a viewer started
+; after the check still leaves the old module where it was. Sets $0 to 0, or the exit code.
+; A macro, used in the section: so the module counts in the section's size ("Espacio requerido").
 !macro PLACE_MODULE
   StrCpy $0 0
   DetailPrint "Módulo: $INSTDIR\plugins\${MODULE}"
@@ -638,35 +643,54 @@ FunctionEnd
     Delete "$INSTDIR\plugins\${MODULE}.nuevo"
     StrCpy $0 ${EXIT_WRITE_FAILED}
   ${Else}
-    Delete "$INSTDIR\plugins\${MODULE}"
+    Delete "$INSTDIR\plugins\${MODULE}.anterior"
     ${If} ${FileExists} "$INSTDIR\plugins\${MODULE}"
-      Delete "$INSTDIR\plugins\${MODULE}.nuevo"
-      StrCpy $0 ${EXIT_IN_USE}
-    ${Else}
+      ClearErrors
+      Rename "$INSTDIR\plugins\${MODULE}" "$INSTDIR\plugins\${MODULE}.anterior"
+      ${If} ${Errors}
+        StrCpy $0 ${EXIT_IN_USE}
+      ${Else}
+        Push "$INSTDIR\plugins\${MODULE}.anterior"
+        Call FileState
+        Pop $0
+        ${If} $0 <> 0
+          Rename "$INSTDIR\plugins\${MODULE}.anterior" "$INSTDIR\plugins\${MODULE}"
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+    ${If} $0 = 0
       ClearErrors
       Rename "$INSTDIR\plugins\${MODULE}.nuevo" "$INSTDIR\plugins\${MODULE}"
       ${If} ${Errors}
         StrCpy $0 ${EXIT_WRITE_FAILED}
+        ${If} ${FileExists} "$INSTDIR\plugins\${MODULE}.anterior"
+          Rename "$INSTDIR\plugins\${MODULE}.anterior" "$INSTDIR\plugins\${MODULE}"
+        ${EndIf}
       ${EndIf}
+    ${EndIf}
+    ${If} $0 <> 0
+      Delete "$INSTDIR\plugins\${MODULE}.nuevo"
     ${EndIf}
   ${EndIf}
   SetDetailsPrint both
 !macroend
 
-; Takes back what this install put in $INSTDIR before it failed (a new install only).
-Function UndoNewInstall
+; Takes back the module this install put in $INSTDIR, after a later step failed: an old module
+; set aside comes back, else the plugins folder goes again when this install created it.
+Function UndoModule
   SetDetailsPrint none
   SetOutPath "$TEMP"  ; a folder in use as working directory would stay
   SetDetailsPrint both
   Delete "$INSTDIR\plugins\${MODULE}"
-  ${If} $CreatedPlugins = 1
+  ${If} $3 == "update"
+    Rename "$INSTDIR\plugins\${MODULE}.anterior" "$INSTDIR\plugins\${MODULE}"
+  ${ElseIf} $CreatedPlugins = 1
     RMDir "$INSTDIR\plugins"
   ${EndIf}
 FunctionEnd
 
 Section "Kestro-BimVision"
   SetShellVarContext all
-  Call FindEarlier
   ; The uninstaller removes the plugins folder again when this install created it, and an update
   ; in the same folder keeps what the first install recorded.
   ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
@@ -710,7 +734,7 @@ Section "Kestro-BimVision"
   ${Loop}
   ${If} $0 <> 0
     ${If} $3 == "new"
-      Call UndoNewInstall
+      Call UndoModule
     ${EndIf}
     Push $0
     Call Fail
@@ -735,11 +759,16 @@ Section "Kestro-BimVision"
       ${Else}
         MessageBox MB_OK|MB_ICONSTOP "No se puede quitar la instalación anterior de$\r$\n$Earlier$\r$\n$\r$\nCierre el visor que la usa y vuelva a instalar. No se ha cambiado nada."
       ${EndIf}
-      Call UndoNewInstall
+      Call UndoModule
       Push ${EXIT_IN_USE}
       Call Fail
     ${EndIf}
   ${EndIf}
+
+  ; The install goes through: the old module set aside is no longer needed.
+  SetDetailsPrint none
+  Delete "$INSTDIR\plugins\${MODULE}.anterior"
+  SetDetailsPrint both
 
   ; 3. The rest of the install.
   SetOutPath "$INSTDIR\plugins\${DATA_DIR}"

@@ -21,7 +21,7 @@ import os
 import shutil
 import sys
 
-from wine_machine import MODULE, WineMachine, check, limit, listing
+from wine_machine import MODULE, WineMachine, check, limit, listing, windows_path
 
 CAPTION = "Kestro-BimVision 1.0.4"
 IDOK, IDCANCEL, IDRETRY = "1", "2", "4"
@@ -47,7 +47,7 @@ class Session(WineMachine):
             if isinstance(step, tuple) and step[0] == "shot":
                 name = "%02d_%s.png" % (len(self.taken) + 1, step[1])
                 self.taken.append(name)
-                command += ["shot", "Z:" + os.path.join(self.shots, name).replace("/", "\\")]
+                command += ["shot", windows_path(os.path.join(self.shots, name))]
             elif isinstance(step, tuple):
                 command += list(step)
             else:
@@ -139,7 +139,8 @@ def case_uninstall(s, pristine):
     s.drive("wait", CAPTION, "Desinstalar", "click", "Desinstalar", "wait", CAPTION, "Completado",
             ("shot", "desinstalado"), "click", "Cerrar", "gone")
     s.wait_idle()
-    check(s.listing() == pristine, "the viewer's folder differs after uninstall: %s" % sorted(set(s.listing()) ^ set(pristine)))
+    now = s.listing()
+    check(now == pristine, "the viewer's folder differs after uninstall: %s" % sorted(set(now) ^ set(pristine)))
     check(not s.registered(), "still registered after uninstall")
 
 

@@ -24,9 +24,12 @@ import struct
 import sys
 import time
 
-from wine_machine import DATA, MODULE, WineMachine, check, file_hash, limit, listing, windows_path
+from wine_machine import DATA, MODULE, WineMachine, check, file_hash, limit, listing, read_lines, windows_path
 
 EXIT_NO_VIEWER, EXIT_IN_USE, EXIT_COMMAND_LINE = 2, 3, 4
+# What an install puts into the viewer's folder.
+INSTALLED = {"plugins/", "plugins/%s/" % DATA, "plugins/" + MODULE, "plugins/%s/kestro.ico" % DATA,
+             "plugins/%s/desinstalar.exe" % DATA}
 
 
 class Machine(WineMachine):
@@ -67,8 +70,7 @@ class Machine(WineMachine):
 
 
 def installed(m, folder):
-    return {"plugins/", "plugins/%s/" % DATA, "plugins/" + MODULE, "plugins/%s/kestro.ico" % DATA,
-            "plugins/%s/desinstalar.exe" % DATA} <= set(m.listing(folder))
+    return INSTALLED <= set(m.listing(folder))
 
 
 def script_uninstall(m, folder):
@@ -97,13 +99,12 @@ def case_install(m, args, pristine):
     code, err = m.setup("/S", "/D=" + m.win("viewer"))
     check(code == 0, "setup exited with %d: %s" % (code, err))
     m.wait_idle()
-    check(installed(m, "viewer"), "files missing after install: %s" % sorted(m.listing("viewer")))
     listing = m.listing("viewer")
+    check(INSTALLED <= set(listing), "files missing after install: %s" % sorted(listing))
     check(listing["plugins/%s/kestro.ico" % DATA] == file_hash(args.icon), "installed icon differs")
     check(listing["plugins/" + MODULE] == file_hash(args.module), "installed module differs")
-    check(set(listing) - set(pristine) == {"plugins/", "plugins/%s/" % DATA, "plugins/" + MODULE,
-                                         "plugins/%s/kestro.ico" % DATA, "plugins/%s/desinstalar.exe" % DATA},
-          "install wrote other files: %s" % sorted(set(listing) - set(pristine)))
+    written = set(listing) - set(pristine)
+    check(written == INSTALLED, "install wrote other files: %s" % sorted(written))
     reg = m.registry_entry()
     check(reg is not None, "not registered for removal")
     check(reg.get("DisplayName") == "Kestro-BimVision", "entry name %r is not the README's" % reg.get("DisplayName"))
@@ -117,7 +118,7 @@ def case_install(m, args, pristine):
                   "--quit-after", "1", "--timeout", str(limit(120) * 1000), seconds=150)
     deadline = time.time() + limit(30)
     while time.time() < deadline and run.poll() is None:
-        if os.path.exists(m.path("logs", "monitor.jsonl")) and '"ready"' in open(m.path("logs", "monitor.jsonl")).read():
+        if any(e.get("event") == "ready" for e in read_lines(m.path("logs", "monitor.jsonl"))):
             break
         time.sleep(0.1)
     code, err = m.output(m.win("viewer", m.viewer_name), "--model", windows_path(args.model),
@@ -146,7 +147,8 @@ def case_update_while_viewer_runs(m, args, pristine):
         code, err = m.setup("/S", "/D=" + m.win("viewer"))
         check(code == EXIT_IN_USE, "update while the viewer runs exited with %d, not 3" % code)
         check("visor está abierto" in err, "no reason on stderr: %r" % err)
-        check(m.listing("viewer") == before, "update changed the folder: %s" % sorted(set(m.listing("viewer")) ^ set(before)))
+        now = m.listing("viewer")
+        check(now == before, "update changed the folder: %s" % sorted(set(now) ^ set(before)))
         check(m.registry_entry() == reg_before, "update changed the entry")
         # Into another folder: the earlier install would go, and cannot.
         other_before = m.listing("viewer2")
@@ -165,6 +167,18 @@ def case_update_while_viewer_runs(m, args, pristine):
           "install elsewhere with a failing earlier uninstaller exited with %d: %r" % (code, err))
     check(m.listing("viewer2") == other_before, "the new module was not taken back: %s" % sorted(m.listing("viewer2")))
     check(m.listing("viewer") == before and m.registry_entry() == reg_before, "the earlier install changed")
+    # The same into a folder that already holds a module (not registered): that module stays.
+    os.makedirs(m.path("viewer2", "plugins"))
+    with open(args.module, "rb") as f, open(m.path("viewer2", "plugins", MODULE), "wb") as g:
+        g.write(f.read() + b"left in viewer2\0")
+    other_before = m.listing("viewer2")
+    code, err = m.setup("/S", "/D=" + m.win("viewer2"))
+    check(code == EXIT_IN_USE and "instalación anterior" in err,
+          "install over a module elsewhere with a failing earlier uninstaller exited with %d: %r" % (code, err))
+    now = m.listing("viewer2")
+    check(now == other_before, "the module already in the new folder was not put back: %s" % sorted(set(now) ^ set(other_before)))
+    check(m.listing("viewer") == before and m.registry_entry() == reg_before, "the earlier install changed")
+    shutil.rmtree(m.path("viewer2", "plugins"))
     shutil.copy(m.path("logs", "desinstalar.exe"), uninstaller)
 
     code, err = m.setup("/S", "/D=" + m.win("viewer"))
@@ -192,9 +206,11 @@ def case_uninstall_while_viewer_runs(m, args, pristine):
     code, err = script_uninstall(m, "viewer")
     check(code == 0, "script uninstall exited with %d: %s" % (code, err))
     # Nothing runs on after the script: the folder is back as it was and stays so.
-    check(m.listing("viewer") == pristine, "folder differs after uninstall: %s" % sorted(set(m.listing("viewer")) ^ set(pristine)))
+    now = m.listing("viewer")
+    check(now == pristine, "folder differs after uninstall: %s" % sorted(set(now) ^ set(pristine)))
     check(m.registry_entry() is None, "still registered after uninstall")
-    check(temp_copies(m) == [], "the script's copy of the uninstaller was left: %s" % temp_copies(m))
+    left = temp_copies(m)
+    check(left == [], "the script's copy of the uninstaller was left: %s" % left)
     m.wait_idle()
     check(m.listing("viewer") == pristine, "the folder changed after the script returned")
 

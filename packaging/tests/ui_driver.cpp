@@ -19,6 +19,7 @@
 #include "image_file.h"
 #include "screen_copy.h"
 #include "wine_time.h"
+#include "window_common.h"
 
 #include <windows.h>
 
@@ -30,16 +31,10 @@
 
 namespace {
 
+using bvs::utf8;
+
 // How long a window may take to answer a message before it counts as hung.
 const DWORD answer_ms = kbtest::time_limit_ms(5000);
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring text_of(HWND window) {
     // WM_GETTEXT with a time-out: a hung installer must not hang the driver.
@@ -150,11 +145,11 @@ int wmain(int argc, wchar_t** argv) {
             DWORD limit = kbtest::time_limit_ms(number(30000)), start = GetTickCount();
             while ((window = find_window(a, b)) == nullptr) {
                 if (GetTickCount() - start > limit)
-                    return fail("no window \"" + utf8(a) + "\" showing \"" + utf8(b) + "\"");
+                    return fail("no window \"" + utf8(a.c_str()) + "\" showing \"" + utf8(b.c_str()) + "\"");
                 Sleep(100);
             }
             Sleep(settle_ms);  // let it finish painting
-            std::printf("window \"%s\"\n", utf8(text_of(window)).c_str());
+            std::printf("window \"%s\"\n", utf8(text_of(window).c_str()).c_str());
         } else if (step == L"gone") {
             DWORD limit = kbtest::time_limit_ms(number(30000)), start = GetTickCount();
             while (window != nullptr && IsWindow(window) && IsWindowVisible(window)) {
@@ -164,21 +159,21 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("gone\n");
         } else if (step == L"click" && next(a)) {
             HWND button = find_button(window, a);
-            if (button == nullptr) return fail("no button \"" + utf8(a) + "\"");
-            if (!IsWindowEnabled(button)) return fail("button \"" + utf8(a) + "\" is disabled");
+            if (button == nullptr) return fail("no button \"" + utf8(a.c_str()) + "\"");
+            if (!IsWindowEnabled(button)) return fail("button \"" + utf8(a.c_str()) + "\" is disabled");
             // Posted: the click may open a message box that waits for the next step.
             PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                          reinterpret_cast<LPARAM>(button));
-            std::printf("clicked \"%s\"\n", utf8(without_ampersands(text_of(button))).c_str());
+            std::printf("clicked \"%s\"\n", utf8(without_ampersands(text_of(button)).c_str()).c_str());
             Sleep(settle_ms);
         } else if (step == L"default" && next(a)) {
             HWND button = find_button(window, a);
-            if (button == nullptr) return fail("no button \"" + utf8(a) + "\"");
+            if (button == nullptr) return fail("no button \"" + utf8(a.c_str()) + "\"");
             // The button drawn as the default one (BS_DEFPUSHBUTTON), which Enter presses: Wine's
             // message box keeps its template's id for DM_GETDEFID, so that cannot tell.
             bool is_default = (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON;
-            if (!is_default) return fail("\"" + utf8(a) + "\" is not the default button");
-            std::printf("default \"%s\"\n", utf8(without_ampersands(text_of(button))).c_str());
+            if (!is_default) return fail("\"" + utf8(a.c_str()) + "\" is not the default button");
+            std::printf("default \"%s\"\n", utf8(without_ampersands(text_of(button)).c_str()).c_str());
         } else if (step == L"edit" && next(a)) {
             HWND edit = nullptr;
             for (HWND c : window ? controls(window) : std::vector<HWND>{})
@@ -187,20 +182,21 @@ int wmain(int argc, wchar_t** argv) {
             DWORD_PTR result = 0;
             SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.c_str()), SMTO_ABORTIFHUNG, answer_ms,
                                 &result);
-            std::printf("edit \"%s\"\n", utf8(a).c_str());
+            std::printf("edit \"%s\"\n", utf8(a.c_str()).c_str());
             Sleep(settle_ms);
         } else if (step == L"read") {
             if (window == nullptr) return fail("no window to read");
             for (HWND c : controls(window))
                 if (IsWindowVisible(c) && !text_of(c).empty())
-                    std::printf("text %s \"%s\"\n", utf8(class_of(c)).c_str(), utf8(text_of(c)).c_str());
+                    std::printf("text %s \"%s\"\n", utf8(class_of(c).c_str()).c_str(),
+                                utf8(text_of(c).c_str()).c_str());
         } else if (step == L"shot" && next(a)) {
-            if (window == nullptr || !save_png(window, a)) return fail("cannot save " + utf8(a));
-            std::printf("shot %s\n", utf8(a).c_str());
+            if (window == nullptr || !save_png(window, a)) return fail("cannot save " + utf8(a.c_str()));
+            std::printf("shot %s\n", utf8(a.c_str()).c_str());
         } else if (step == L"sleep") {
             Sleep(number(1000));
         } else {
-            return std::fprintf(stderr, "ui_driver: bad step \"%s\"\n", utf8(step).c_str()), 2;
+            return std::fprintf(stderr, "ui_driver: bad step \"%s\"\n", utf8(step.c_str()).c_str()), 2;
         }
         std::fflush(stdout);
     }

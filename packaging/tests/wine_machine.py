@@ -9,7 +9,6 @@ viewer's own (wine-run.sh multiplies KB_WINE_TIMEOUT itself).
 """
 import contextlib
 import hashlib
-import json
 import ntpath
 import os
 import shutil
@@ -17,29 +16,19 @@ import subprocess
 import sys
 import time
 
-TIME_FACTOR = int(os.environ.get("KB_WINE_TIME_FACTOR") or 1)
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
+
+from harness import TIME_FACTOR, Failure, check, read_lines, windows_path  # noqa: E402,F401
+
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KestroBimVision"
 MODULE = "kestro_bimvision_32.dll"
 DATA = "kestro_bimvision_data"
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
 def limit(seconds):
     """A limit of `seconds` as long as it must be on this machine."""
     return seconds * TIME_FACTOR
-
-
-def windows_path(path):
-    """A file of this machine as a Windows program names it (Wine's Z: drive is the root)."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def file_hash(path):
@@ -56,14 +45,6 @@ def listing(root):
         for name in files:
             found[os.path.relpath(os.path.join(here, name), root)] = file_hash(os.path.join(here, name))
     return found
-
-
-def read_events(log):
-    """The JSON lines the viewer has written to `log` so far."""
-    if not os.path.exists(log):
-        return []
-    with open(log, encoding="utf-8") as f:
-        return [json.loads(line) for line in f if line.strip()]
 
 
 class RunningViewer:
@@ -195,7 +176,7 @@ class WineMachine:
         try:
             deadline = time.time() + limit(60)
             while True:
-                events = read_events(log)
+                events = read_lines(log)
                 loaded = any(e["event"] == "plugin_loaded" for e in events)
                 if loaded or process.poll() is not None or time.time() > deadline:
                     break

@@ -8,8 +8,8 @@ IMAGE_SCN_MEM_EXECUTE = 0x20000000
 
 
 class PeFile:
-    """Headers, sections, exports, imports, relocations and resources of one PE image (PE32 or
-    PE32+). Raises ValueError for anything that is not a PE file."""
+    """Headers, sections, exports, imports, relocations and resources of one 32-bit PE image
+    (PE32). Raises ValueError for anything that is not one."""
 
     def __init__(self, data):
         self.data = data
@@ -23,14 +23,10 @@ class PeFile:
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, coff)
         opt = coff + 20
         self.magic = struct.unpack_from("<H", data, opt)[0]
-        if self.magic == 0x10B:
-            self.image_base = struct.unpack_from("<I", data, opt + 28)[0]
-            directories = opt + 96
-        elif self.magic == 0x20B:
-            self.image_base = struct.unpack_from("<Q", data, opt + 24)[0]
-            directories = opt + 112
-        else:
-            raise ValueError("unknown optional header magic %#x" % self.magic)
+        if self.magic != 0x10B:
+            raise ValueError("not a PE32 optional header (magic %#x)" % self.magic)
+        self.image_base = struct.unpack_from("<I", data, opt + 28)[0]
+        directories = opt + 96
         self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
         ndirs = struct.unpack_from("<I", data, directories - 4)[0]
         self.dirs = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(ndirs)]
@@ -103,14 +99,13 @@ class PeFile:
                 return found
             names = found.setdefault(self.cstr(name_rva).lower(), [])
             t = self.off(lookup or address)
-            step, ordinal_flag = (4, 0x80000000) if self.magic == 0x10B else (8, 1 << 63)
             while True:
-                entry = struct.unpack_from("<I" if step == 4 else "<Q", self.data, t)[0]
+                entry = struct.unpack_from("<I", self.data, t)[0]
                 if entry == 0:
                     break
-                if not entry & ordinal_flag:
+                if not entry & 0x80000000:  # by name (the high bit marks an ordinal)
                     names.append(self.cstr(entry + 2))
-                t += step
+                t += 4
             o += 20
 
     def relocated(self):

@@ -43,7 +43,7 @@ class ModuleIdentity(unittest.TestCase):
         self.assertEqual(sorted(names), ENTRY_POINTS)  # plain: no "_", no "@N"
 
     def test_imports_only_windows_own_libraries(self):
-        dlls = [d.lower() for d in self.pe.imports()]
+        dlls = self.pe.imports()
         self.assertIn("kernel32.dll", dlls)
         self.assertIn("user32.dll", dlls)
         self.assertEqual([d for d in dlls if d not in SYSTEM_DLLS], [])
