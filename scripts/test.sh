@@ -118,22 +118,6 @@ run_in_guest() {
 
 accel_name() { [ "$1" = kvm ] && echo "a KVM guest" || echo "an emulated guest (TCG)"; }
 
-step "dependencies"
-if [ "$(id -u)" = 0 ]; then
-  deps_options=()
-  if [ "$self_test" = 0 ] && [ "$side" = native ]; then deps_options=(--no-guest); fi
-  bash scripts/install-deps.sh "${deps_options[@]}" ||
-    { echo "installing dependencies failed" >&2; failed=$((failed + 1)); }
-else
-  echo "not root: skipping scripts/install-deps.sh"
-fi
-mkdir -p build
-
-if build_preset native; then
-  step "test native"
-  test_preset native "$root/build/ctest-native.log"
-fi
-
 # Wine runs 32-bit Windows programs as 32-bit Linux processes. A kernel without 32-bit support
 # (booted with ia32_emulation=off, as some virtual machines are) cannot start them at all; there
 # the Wine tests run in the guest, whose kernel can.
@@ -141,6 +125,28 @@ why="forced with --wine-in-guest or KB_WINE_SIDE=guest"
 if [ "$side" = auto ]; then
   if scripts/guest.sh runs-32bit; then side=native; else side=guest; fi
   why="this machine cannot run 32-bit programs"
+fi
+
+# Everything this run needs: the packages, and the guest's parts (QEMU, busybox, its kernel) unless
+# no guest is taken. Installed when missing as root; otherwise named, and counted as a failure.
+step "dependencies"
+deps_options=()
+if [ "$self_test" = 0 ] && [ "$side" = native ]; then deps_options=(--no-guest); fi
+if missing=$(bash scripts/install-deps.sh --check "${deps_options[@]}"); then
+  echo "everything needed is there"
+elif [ "$(id -u)" = 0 ]; then
+  echo "installing what is missing: ${missing#missing: }"
+  bash scripts/install-deps.sh "${deps_options[@]}" ||
+    { echo "installing dependencies failed" >&2; failed=$((failed + 1)); }
+else
+  echo "$missing (run scripts/install-deps.sh as root)" >&2
+  failed=$((failed + 1))
+fi
+mkdir -p build
+
+if build_preset native; then
+  step "test native"
+  test_preset native "$root/build/ctest-native.log"
 fi
 
 if build_preset win32; then
