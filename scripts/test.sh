@@ -98,11 +98,12 @@ guest_shares() {
 }
 
 # Runs scripts/wine-tests.sh LOG [CTEST ARGUMENTS] in the guest, on the accelerator KB_GUEST_ACCEL
-# names or guest.sh finds. Sets status (the guest's; 125: it could not be started), took (seconds)
-# and where (the guest's kind, for the summary).
+# names or guest.sh finds, JOBS ctest runs side by side (each with its own Wine prefix and X server).
+# Sets status (the guest's; 125: it could not be started), took (seconds) and where (the guest's
+# kind, for the summary).
 run_in_guest() {
-  local log=$1 factor=1 shares start
-  shift
+  local jobs=$1 log=$2 factor=1 shares start
+  shift 2
   accel=${KB_GUEST_ACCEL:-$(scripts/guest.sh accel)}
   echo "accelerator: $accel"
   where=$(accel_name "$accel")
@@ -111,7 +112,7 @@ run_in_guest() {
   rm -f "$log"  # a guest that never starts leaves none
   start=$(date +%s)
   scripts/guest.sh run --accel "$accel" "${shares[@]}" --time-limit "${KB_GUEST_TIME_LIMIT:-4500}" -- \
-    bash scripts/wine-tests.sh --time-factor "$factor" "$log" "$@"
+    bash scripts/wine-tests.sh --time-factor "$factor" --jobs "$jobs" "$log" "$@"
   status=$?
   took=$(seconds_since "$start")
 }
@@ -159,12 +160,12 @@ if build_preset win32; then
       wine_where="Wine tests: could NOT run on this machine (see above): counted as a failure"
     fi
     if [ "$self_test" = 1 ]; then
-      step "guest self-test: one Wine test in the guest"
-      run_in_guest "$root/build/ctest-guest-self-test.log" -R '^wine_bare_host$'
+      step "guest self-test: one Wine test and the guest's /dev in the guest"
+      run_in_guest 1 "$root/build/ctest-guest-self-test.log" -R '^(wine_bare_host|guest_looks_booted)$'
       if [ "$status" = 0 ] &&
-         grep -q '100% tests passed, 0 tests failed out of 1' build/ctest-guest-self-test.log; then
+         grep -q '100% tests passed, 0 tests failed out of 2' build/ctest-guest-self-test.log; then
         passed=$((passed + 1))
-        self_test_result="guest self-test: wine_bare_host passed in $where in $took s"
+        self_test_result="guest self-test: wine_bare_host and guest_looks_booted passed in $where in $took s"
       else
         failed=$((failed + 1))
         self_test_result="guest self-test: FAILED in $where after $took s (status $status)"
@@ -175,7 +176,8 @@ if build_preset win32; then
     test_preset win32 "$root/build/ctest-win32-host.log" -L host
     step "test win32: the Wine tests in a guest"
     # The tests that set up fixtures for the Wine tests (packages) ran on the machine just above.
-    run_in_guest "$root/build/ctest-win32.log" -LE host -FS '.*'
+    # Two at a time: most of a Wine test's time under emulation is waiting on one processor.
+    run_in_guest "${KB_GUEST_JOBS:-2}" "$root/build/ctest-win32.log" -LE host -FS '.*'
     if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then
       wine_where="Wine tests: ran in $where in $took s ($why)"
     else
