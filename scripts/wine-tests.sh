@@ -109,7 +109,7 @@ for ((k = 1; k <= jobs; k++)); do
   start_xvfb "$k" || { echo "wine-tests.sh: the X server (Xvfb) did not start (log: build/xvfb*.log)" >&2; exit 1; }
 done
 export WINEPREFIX=$(prefix_of 1) DISPLAY=":${displays[0]}"
-echo "Xvfb on :${displays[*]} (pids ${xvfb_pids[*]}), Wine prefix $WINEPREFIX$([ "$jobs" = 1 ] || echo " and $((jobs - 1)) copies")"
+echo "Xvfb on :$(printf "%s :" "${displays[@]}" | sed "s/ :$//") (pids ${xvfb_pids[*]}), Wine prefix $WINEPREFIX$([ "$jobs" = 1 ] || echo " and $((jobs - 1)) copies")"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix"
@@ -148,12 +148,14 @@ done
 # time): once it has run, the desktop process of the first test starts within Wine's own limit.
 if [ "$factor" != 1 ]; then
   start=$(date +%s)
+  starting=()
   for ((k = 1; k <= jobs; k++)); do
     (export WINEPREFIX=$(prefix_of "$k") DISPLAY=":${displays[k - 1]}"
      timeout $((60 * factor)) wine cmd /c exit >/dev/null 2>&1
      timeout $((60 * factor)) wineserver -w >/dev/null 2>&1) &
+    starting+=($!)
   done
-  wait
+  wait "${starting[@]}"
   echo "Wine started once in $(( $(date +%s) - start )) s"
 fi
 
