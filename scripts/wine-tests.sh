@@ -62,6 +62,8 @@ trap 'exit 130' INT TERM
 # The selected tests, in ctest's order, with their properties (one JSON line each).
 ctest_args=("$@")
 [ "$jobs" = 1 ] || ctest_args+=(-FS '.*')
+selected=
+if [ "$jobs" != 1 ] || [ "$factor" != 1 ]; then  # (a plain run needs no list)
 selected=$(ctest --preset win32 --show-only=json-v1 "${ctest_args[@]}" 2>/dev/null | python3 -c '
 import json, sys
 for test in json.load(sys.stdin).get("tests", []):
@@ -69,6 +71,7 @@ for test in json.load(sys.stdin).get("tests", []):
     print(json.dumps({"name": test["name"], "timeout": float(props.get("TIMEOUT", 600)),
                       "host": "host" in props.get("LABELS", [])}))
 ') || { echo "wine-tests.sh: cannot list the tests" >&2; exit 2; }
+fi
 
 # Time limits for this run: each selected test's own (or the preset's 600 s) times the factor, read
 # by ctest through cmake/time_limits (KB_CTEST_TIME_LIMITS); wine-run.sh multiplies its own.
@@ -168,10 +171,10 @@ fi
 # The tests dealt out: the longest first, each to the run with the least time so far. A test's
 # time is the one ctest noted last (Testing/Temporary/CTestCostData.txt: NAME RUNS SECONDS); a test
 # without one counts as its time limit scaled by what the known ones took of theirs.
-mapfile -t shards < <(python3 - "$jobs" "$build/Testing/Temporary/CTestCostData.txt" <<<"$selected" <<'EOF'
+mapfile -t shards < <(python3 - "$jobs" "$build/Testing/Temporary/CTestCostData.txt" "$selected" <<'EOF'
 import json, sys
 jobs, cost_file = int(sys.argv[1]), sys.argv[2]
-tests = [json.loads(line) for line in sys.stdin if line.strip()]
+tests = [json.loads(line) for line in sys.argv[3].splitlines() if line.strip()]
 costs = {}
 try:
     for line in open(cost_file):
