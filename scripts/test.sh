@@ -12,6 +12,7 @@
 #   --help                 this text
 # KB_GUEST_ACCEL=kvm|tcg chooses the guest's accelerator; by default KVM when a stock kernel boots
 # with it here, else emulation (TCG), where the Wine tests' time limits are multiplied by 10.
+# In the guest the Wine tests run KB_GUEST_JOBS (default 2) at a time, each in its own prefix.
 set -uo pipefail
 
 side=${KB_WINE_SIDE:-auto}
@@ -21,7 +22,7 @@ for arg in "$@"; do
     --wine-in-guest) side=guest ;;
     --wine-native) side=native ;;
     --no-guest-self-test) self_test=0 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "usage: scripts/test.sh [--wine-in-guest | --wine-native] [--no-guest-self-test]" >&2
        exit 2 ;;
   esac
@@ -176,7 +177,7 @@ if build_preset win32; then
     test_preset win32 "$root/build/ctest-win32-host.log" -L host
     step "test win32: the Wine tests in a guest"
     # The tests that set up fixtures for the Wine tests (packages) ran on the machine just above.
-    # Two at a time: most of a Wine test's time under emulation is waiting on one processor.
+    # Two at a time, each in its own Wine prefix and X display (scripts/wine-tests.sh --jobs).
     run_in_guest "${KB_GUEST_JOBS:-2}" "$root/build/ctest-win32.log" -LE host -FS '.*'
     if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then
       wine_where="Wine tests: ran in $where in $took s ($why)"
