@@ -20,7 +20,7 @@ factor=1
 jobs=1
 while [ $# -gt 0 ]; do
   case $1 in
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     --time-factor) factor=${2:-}; shift 2 ;;
     --jobs) jobs=${2:-}; shift 2 ;;
     *) break ;;
