@@ -50,20 +50,21 @@ done
 say() { printf '\n==== %s\n' "$*"; }
 
 # ---- what the machine needs, and the build ------------------------------------------------------
-# The package check runs only when a tool the demo uses is missing.
-missing=
-for tool in cmake ninja i686-w64-mingw32-g++-posix wine wineserver Xvfb python3 import convert xwininfo; do
-  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
-done
-if [ -n "$missing" ]; then
-  [ "$(id -u)" = 0 ] || die "missing:$missing (run scripts/install-deps.sh as root)"
-  say "installing what is missing:$missing"
-  scripts/install-deps.sh || die "installing the packages failed"
-fi
 # Wine runs the 32-bit programs as 32-bit Linux processes: a kernel without 32-bit support cannot
 # start them at all; there the part under Wine runs in the guest, whose kernel can.
 if [ "$side" = auto ]; then
   if "$root/scripts/guest.sh" runs-32bit; then side=native; else side=guest; fi
+fi
+# Everything this path needs: the packages, and the guest's parts (QEMU, busybox, its kernel) when
+# the guest is taken. Inside the guest the machine's check already ran.
+if [ -z "${KB_IN_GUEST:-}" ]; then
+  deps=()
+  [ "$side" = guest ] || deps=(--no-guest)
+  if ! missing=$(scripts/install-deps.sh --check "${deps[@]}"); then
+    [ "$(id -u)" = 0 ] || die "$missing (run scripts/install-deps.sh as root)"
+    say "installing what is missing: ${missing#missing: }"
+    scripts/install-deps.sh "${deps[@]}" || die "installing the packages failed (scripts/install-deps.sh said why above)"
+  fi
 fi
 if [ "$build" = 1 ]; then
   say "building the win32 preset"

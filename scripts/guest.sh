@@ -5,7 +5,7 @@
 # paths inside); the folders given with --share are shared read-write at the same paths; /tmp,
 # /dev/shm and /run are fresh, so a folder given with --need is shared as well when it lies in one
 # of those. The command runs as the caller, in the caller's folder, with the caller's environment
-# (less DISPLAY); its output comes out here; its exit status is this script's.
+# (less DISPLAY, plus KB_IN_GUEST=1); its output comes out here; its exit status is this script's.
 #
 #   scripts/guest.sh run [--accel auto|kvm|tcg] [--share DIR]... [--need DIR]...
 #                        [--time-limit SECONDS] -- COMMAND [ARGUMENT...]
@@ -82,6 +82,12 @@ r=/newroot
 mount -t proc proc $r/proc
 mount -t sysfs sysfs $r/sys
 mount -t devtmpfs devtmpfs $r/dev
+# What a booted system's /dev holds beyond the devices: the links that process substitution and
+# scripts naming /dev/stdin, /dev/stdout or /dev/stderr need.
+ln -sfn /proc/self/fd $r/dev/fd
+ln -sf /proc/self/fd/0 $r/dev/stdin
+ln -sf /proc/self/fd/1 $r/dev/stdout
+ln -sf /proc/self/fd/2 $r/dev/stderr
 mkdir -p $r/dev/pts $r/dev/shm
 mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts $r/dev/pts
 mount -t tmpfs -o mode=1777 shm $r/dev/shm
@@ -145,6 +151,7 @@ write_job() {
   shift
   {
     echo '# written by scripts/guest.sh'
+    echo 'export KB_IN_GUEST=1'
     export -p | grep -Ev '^declare -[a-zA-Z-]* (DISPLAY|XAUTHORITY|SHLVL|OLDPWD|PWD|_)(=|$)'
     printf 'cd -- %q || { echo "guest: no folder %s inside" >&2; exit 125; }\n' "$PWD" "$PWD"
     printf 'exec'
