@@ -146,7 +146,8 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w_param, LPARAM l_p
 }
 
 std::string ready_line() {
-    std::string ready = "{\"event\":\"ready\",\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"windows\":[";
+    std::string ready = "{\"event\":\"ready\",\"pid\":" + std::to_string(GetCurrentProcessId()) +
+                        ",\"stack_reserve\":" + std::to_string(app.stack_reserve) + ",\"windows\":[";
     for (std::size_t i = 0; i < app.windows.size(); ++i) {
         if (i) ready += ',';
         ready += handle_number(app.windows[i].hwnd);
