@@ -1,0 +1,101 @@
+#include "memory_watch.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace bvs {
+
+namespace {
+
+std::uint64_t private_usage() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PagefileUsage;
+}
+
+}  // namespace
+
+AddressSpace address_space_left() {
+    constexpr std::uint64_t step = 1u << 20;
+    AddressSpace space;
+    std::vector<void*> held;
+    for (;;) {
+        // The largest reservation that succeeds, to the megabyte.
+        std::uint64_t low = 0, high = 4096;  // in steps; low fits, high does not
+        while (high - low > 1) {
+            const std::uint64_t mid = (low + high) / 2;
+            void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(mid * step), MEM_RESERVE, PAGE_NOACCESS);
+            if (p) {
+                VirtualFree(p, 0, MEM_RELEASE);
+                low = mid;
+            } else {
+                high = mid;
+            }
+        }
+        if (low == 0) break;
+        void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(low * step), MEM_RESERVE, PAGE_NOACCESS);
+        if (!p) break;
+        held.push_back(p);
+        space.largest = std::max(space.largest, low * step);
+        space.total += low * step;
+    }
+    for (void* p : held) VirtualFree(p, 0, MEM_RELEASE);
+    return space;
+}
+
+MemoryFigures memory_now() {
+    MemoryFigures f;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        f.private_bytes = counters.PagefileUsage;
+        f.peak_pagefile_usage = counters.PeakPagefileUsage;
+    }
+    f.peak_private_bytes = f.private_bytes;
+    const AddressSpace space = address_space_left();
+    f.largest_free = space.largest;
+    f.free_total = space.total;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const unsigned char*>(dos) + dos->e_lfanew);
+    f.large_address_aware = (nt->FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE) != 0;
+    return f;
+}
+
+void MemoryWatch::start() {
+    stop();
+    peak_ = private_usage();
+    stop_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (stop_event_) thread_ = CreateThread(nullptr, 64 * 1024, sample, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
+MemoryFigures MemoryWatch::stop() {
+    if (thread_) {
+        SetEvent(stop_event_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    if (stop_event_) {
+        CloseHandle(stop_event_);
+        stop_event_ = nullptr;
+    }
+    MemoryFigures f = memory_now();
+    f.peak_private_bytes = std::max<std::uint64_t>(peak_.load(), f.private_bytes);
+    return f;
+}
+
+DWORD WINAPI MemoryWatch::sample(void* self) {
+    auto* watch = static_cast<MemoryWatch*>(self);
+    do {
+        const std::uint64_t now = private_usage();
+        std::uint64_t seen = watch->peak_.load();
+        while (now > seen && !watch->peak_.compare_exchange_weak(seen, now)) {
+        }
+    } while (WaitForSingleObject(watch->stop_event_, 5) == WAIT_TIMEOUT);
+    return 0;
+}
+
+}  // namespace bvs
