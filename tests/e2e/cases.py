@@ -342,6 +342,46 @@ def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
     check(awake and message['time_ms'] >= awake[0]['time_ms'], 'the update arrived before the monitor woke')
 
 
+# ---- the largest update: at the ceiling and just beyond it ----------------------------------
+# Measured (README, "How large an update goes through"), the viewer runs out of address space
+# for the record block first; under Wine a receiver runs out of stack (the message is copied onto
+# it). A 500 MB update takes minutes under emulation, so each limit is put in reach with a few MB:
+# the viewer's free ranges held down to 16 MB (--address-space-left), or the monitor's receiving
+# stack reserved at 16 MB (--stack-mb). 1,200 records (14.1 MiB) fit, 1,400 (16.5 MiB) do not.
+CEILING_MB = 16
+AT_CEILING = 1200
+BEYOND = 1400
+
+
+def numbered_model(count, prefix):
+    return model([obj(i + 1, '%s%05d' % (prefix, i), 'Elemento %d' % i, extra=[('Indice', float(i))])
+                  for i in range(count)], files=('grande.ifc',))
+
+
+def saved(d, name, content):
+    path = d.path(name)
+    with open(path, 'w', encoding='utf-8') as f:
+        json.dump(content, f, ensure_ascii=False)
+    return path
+
+
+def update_beyond_the_viewers_address_space_is_told_and_the_next_smaller_arrives(d):
+    beyond, at_ceiling = numbered_model(BEYOND, 'B'), numbered_model(AT_CEILING, 'C')
+    smaller = saved(d, 'at-ceiling.json', at_ceiling)
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
+    viewer = d.run_viewer(beyond, 'click; dismiss-dialog %d; load %s; click; quit' % (DIALOG, windows_path(smaller)),
+                          options=('--address-space-left', str(CEILING_MB)))
+    held = of(viewer, 'address_space_held')
+    check(held and held[0]['largest_free'] <= CEILING_MB << 20, 'the address space was not held: %s' % held)
+    dialogs = of(viewer, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    check(dialogs[0]['text'] == 'El modelo es demasiado grande para enviarlo a KESTRO', 'text %r' % dialogs[0]['text'])
+    # Nothing of the update that could not be built went out; the smaller one arrived whole.
+    message = the_only_message(d.end_monitor(monitor))
+    assert_records(message, expected.records(at_ceiling, expected.REQUEST_UPDATE))
+
+
 def wine_debugstr(quoted):
     r"""The text of a string as Wine's trace quotes it ("...", with \\, \", \n, \xNN escapes)."""
     body = quoted[:quoted.rindex('"')]
@@ -397,6 +437,7 @@ CASES = {f.__name__: f for f in [
     peer_answering_inside_its_handler_every_time,
     hung_peer_is_given_up_and_the_next_click_arrives_whole,
     diagnostics_reach_wine_trace_and_a_debug_output_viewer,
+    update_beyond_the_viewers_address_space_is_told_and_the_next_smaller_arrives,
 ]}
 
 

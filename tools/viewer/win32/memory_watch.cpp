@@ -18,23 +18,42 @@ std::uint64_t private_usage() {
 
 }  // namespace
 
+namespace {
+
+constexpr std::uint64_t step = 1u << 20;
+
+/// The largest reservation that succeeds now, in whole megabytes.
+std::uint64_t largest_reservable() {
+    std::uint64_t low = 0, high = 4096;  // in steps; low fits, high does not
+    while (high - low > 1) {
+        const std::uint64_t mid = (low + high) / 2;
+        void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(mid * step), MEM_RESERVE, PAGE_NOACCESS);
+        if (p) {
+            VirtualFree(p, 0, MEM_RELEASE);
+            low = mid;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
+AddressSpace hold_address_space(std::uint64_t largest) {
+    const std::uint64_t keep = largest / step;
+    for (std::uint64_t free = largest_reservable(); free > keep; free = largest_reservable()) {
+        // The range's first part is taken; the rest, `keep` MB, stays free.
+        if (!VirtualAlloc(nullptr, static_cast<SIZE_T>((free - keep) * step), MEM_RESERVE, PAGE_NOACCESS)) break;
+    }
+    return address_space_left();
+}
+
 AddressSpace address_space_left() {
-    constexpr std::uint64_t step = 1u << 20;
     AddressSpace space;
     std::vector<void*> held;
     for (;;) {
-        // The largest reservation that succeeds, to the megabyte.
-        std::uint64_t low = 0, high = 4096;  // in steps; low fits, high does not
-        while (high - low > 1) {
-            const std::uint64_t mid = (low + high) / 2;
-            void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(mid * step), MEM_RESERVE, PAGE_NOACCESS);
-            if (p) {
-                VirtualFree(p, 0, MEM_RELEASE);
-                low = mid;
-            } else {
-                high = mid;
-            }
-        }
+        const std::uint64_t low = largest_reservable();
         if (low == 0) break;
         void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(low * step), MEM_RESERVE, PAGE_NOACCESS);
         if (!p) break;

@@ -34,6 +34,11 @@ struct AddressSpace {
 };
 AddressSpace address_space_left();
 
+/// Reserves free ranges of the address space for the rest of the process's life until none is
+/// larger than `largest` bytes: a cheap stand-in for a viewer whose address space a big model has
+/// used up and scattered. Returns what is left.
+AddressSpace hold_address_space(std::uint64_t largest);
+
 /// The figures now (peak_private_bytes = private_bytes).
 MemoryFigures memory_now();
 
