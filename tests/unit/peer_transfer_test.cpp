@@ -361,7 +361,7 @@ TEST_F(Transfer, EachTransferLeavesOneLineForThePeerAndOneForItsResult) {
         u"kestro_bimvision: transfer: trigger selection, window " + w +
             u", 1 records, 12336 bytes: delivered, answer 0",
         found,
-        u"kestro_bimvision: transfer: trigger selection, nothing to send (1 entries)",
+        u"kestro_bimvision: transfer: trigger selection, nothing to send (0 entries)",
         found,
         u"kestro_bimvision: transfer: trigger update, window " + w +
             u", 2 records, 24672 bytes: not sent, KESTRO is hung or timed out (error 0)",

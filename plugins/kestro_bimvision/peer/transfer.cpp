@@ -106,12 +106,13 @@ bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
     std::uint32_t total = 0;
     platform::SendResult sent;
     {
-        // The element lists and the record block belong to this transfer and are released when
-        // it ends, once the send has returned (the peer has its own copy).
+        // The record block belongs to this transfer and is released when it ends, once the send
+        // has returned (the peer has its own copy). The element lists are released as soon as
+        // the block is built: nothing after that needs them, and the send may wait long.
         TransferUnderWay under_way(plugin);
-        ElementLists lists;
         RecordBlock block;
         try {
+            ElementLists lists;
             collect_elements(plugin, request_code, lists);
             entries = lists.guid.size();
             if (update || entries != 0) block = build_element_records(plugin, request_code, lists);
