@@ -56,6 +56,12 @@ void step() {
 
 LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
     ++app.messages;
+    if (app.options.exit_inside > 0 && app.messages == static_cast<unsigned long long>(app.options.exit_inside)) {
+        // KESTRO failing while it takes a message: the process ends inside the handler, and the
+        // viewer's send never gets its answer.
+        log_line("{\"event\":\"exit-inside\",\"sequence\":" + std::to_string(app.messages) + "}");
+        ExitProcess(exit_inside);
+    }
     app.last_receiver = w.hwnd;
     Message message;
     Arrival arrival;
