@@ -21,6 +21,7 @@ const char usage[] =
     "usage: KESTRO_monitor.exe [--out FILE.jsonl] [--windows N] [--send-guid GUID] [--send-row N]\n"
     "         [--send-raw null|nonul|long|empty|bare] [--send-after N] [--quit-after N] [--timeout MS]\n"
     "         [--screenshot FILE.bmp] [--answer-inside once|always] [--stall SECONDS] [--exit-inside N]\n"
+    "         [--slow-inside MS]\n"
     "       KESTRO_monitor.exe --send-raw-bytes N --to-class CLASS [--dwdata D] [--fill BYTE] [--repeat R]\n"
     "         [--out FILE.jsonl] [--timeout MS]\n"
     "       KESTRO_monitor.exe --close-monitors\n"
@@ -120,6 +121,8 @@ bool parse_options(const std::vector<std::wstring>& args, Options& o, ParseError
             if (!number(o.stall_seconds) || o.stall_seconds < 0 || o.stall_seconds > 3600) return false;
         } else if (a == L"--exit-inside") {
             if (!number(o.exit_inside) || o.exit_inside < 1) return false;
+        } else if (a == L"--slow-inside") {
+            if (!number(o.slow_inside_ms) || o.slow_inside_ms < 0 || o.slow_inside_ms > 3600000) return false;
         } else if (a == L"--close-monitors") {
             o.close_monitors = true;
         } else if (a == L"--send-raw-bytes") {

@@ -47,6 +47,7 @@ struct Options {
     int answer_inside = 0;
     long long stall_seconds = 0;  // once ready, take no messages for this long
     long long exit_inside = 0;    // end the process inside the handler of this message (0: never)
+    long long slow_inside_ms = 0; // take this long inside the handler of every message
 };
 
 /// Why the command line was refused: the option and the value at fault.

@@ -10,7 +10,7 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     monitor::ParseError e;
     ASSERT_TRUE(monitor::parse_options({L"--send-row", L"2", L"--send-guid", L"G\u00E9\u20AC", L"--send-raw", L"bare",
                                         L"--send-after", L"3", L"--quit-after", L"0", L"--windows", L"16",
-                                        L"--answer-inside", L"always", L"--exit-inside", L"2",
+                                        L"--answer-inside", L"always", L"--exit-inside", L"2", L"--slow-inside", L"1500",
                                         L"--out", L"C:\\a b.jsonl"},
                                        o, e))
         << monitor::describe(e);
@@ -24,6 +24,7 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     EXPECT_EQ(o.windows, 16);
     EXPECT_EQ(o.answer_inside, 2);
     EXPECT_EQ(o.exit_inside, 2);
+    EXPECT_EQ(o.slow_inside_ms, 1500);
     EXPECT_EQ(o.out, L"C:\\a b.jsonl");
     EXPECT_TRUE(monitor::wants_help({L"--out", L"x", L"/?"}));
     EXPECT_FALSE(monitor::wants_help({L"--out", L"x"}));

@@ -62,6 +62,9 @@ LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
         log_line("{\"event\":\"exit-inside\",\"sequence\":" + std::to_string(app.messages) + "}");
         ExitProcess(exit_inside);
     }
+    // A KESTRO slow to take an update: the viewer's send waits (the monitor is not hung, it is
+    // busy with the message).
+    if (app.options.slow_inside_ms > 0) Sleep(static_cast<DWORD>(app.options.slow_inside_ms));
     app.last_receiver = w.hwnd;
     Message message;
     Arrival arrival;
