@@ -56,6 +56,15 @@ void step() {
 
 LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
     ++app.messages;
+    if (app.options.exit_inside > 0 && app.messages == static_cast<unsigned long long>(app.options.exit_inside)) {
+        // KESTRO failing while it takes a message: the process ends inside the handler, and the
+        // viewer's send never gets its answer.
+        log_line("{\"event\":\"exit-inside\",\"sequence\":" + std::to_string(app.messages) + "}");
+        ExitProcess(exit_inside);
+    }
+    // A KESTRO slow to take an update: the viewer's send waits (the monitor is not hung, it is
+    // busy with the message).
+    if (app.options.slow_inside_ms > 0) Sleep(static_cast<DWORD>(app.options.slow_inside_ms));
     app.last_receiver = w.hwnd;
     Message message;
     Arrival arrival;
