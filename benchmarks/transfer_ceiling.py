@@ -25,7 +25,7 @@ from types import SimpleNamespace
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
-from harness import Desktop, of, read_lines, windows_path, TIME_FACTOR  # noqa: E402
+from harness import Desktop, Failure, of, read_lines, windows_path, TIME_FACTOR  # noqa: E402
 
 RECORD = 12336
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
@@ -65,8 +65,15 @@ def records_of(count):
 def one_run(d, viewer, variant, count, monitor_options, dialog_wait_ms):
     model = model_file(count)
     name = '%s-%d' % (variant, count)
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', str(3600000 * TIME_FACTOR), *monitor_options,
-                              name='monitor-' + name)
+    for attempt in range(3):
+        try:
+            monitor = d.start_monitor('--quit-after', '1', '--timeout', str(3600000 * TIME_FACTOR), *monitor_options,
+                                      name='monitor-%s-%d' % (name, attempt))
+            break
+        except Failure as failure:
+            print('the monitor did not start (exit %s): %s' % (d.processes[-1].popen.returncode, failure), flush=True)
+    else:
+        raise SystemExit('transfer_ceiling: the monitor does not start')
     ready = of(read_lines(monitor.log), 'ready')[0]
     log = d.path('viewer-%s.jsonl' % name)
     # A message box opened by the click handler runs the next action (dismiss-dialog) in its own
@@ -105,7 +112,7 @@ def one_run(d, viewer, variant, count, monitor_options, dialog_wait_ms):
         'time_factor': TIME_FACTOR,
     }
     if memory:
-        for key in ('private_bytes', 'peak_private_bytes', 'peak_pagefile_usage', 'largest_free', 'free_total',
+        for key in ('private_bytes', 'peak_private_bytes', 'peak_pagefile_usage', 'largest_free',
                     'large_address_aware'):
             row[key] = memory[0].get(key)
     return row

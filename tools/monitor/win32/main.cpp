@@ -10,8 +10,6 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
-
 #include "memory_watch.h"
 #include "receiver.h"
 #include "sender_mode.h"
@@ -21,8 +19,8 @@ namespace {
 
 // Under Wine a WM_COPYDATA from another process reaches the window procedure as a copy on the
 // receiving thread's stack, next to two more on the heap while it is handed over: the windows
-// live on a thread of their own whose stack reserve is as large as a message the address space
-// can still take three times (the executable is large-address-aware), or --stack-mb. On Windows the system maps the copy into
+// live on a thread of their own whose stack reserve is half the largest free range (the executable
+// is large-address-aware), or --stack-mb. On Windows the system maps the copy into
 // the process instead, and the stack only has to be reserved.
 struct MonitorThread {
     HINSTANCE instance;
@@ -42,10 +40,9 @@ DWORD WINAPI monitor_thread(void* param) {
 }
 
 std::size_t default_stack_reserve() {
-    const bvs::AddressSpace space = bvs::address_space_left();
     // The stack and one heap copy share the largest free range; the other copy needs a range of
-    // its own.
-    std::uint64_t reserve = std::min(space.total / 3, space.largest / 2);
+    // its own (on a 64-bit system a large-address-aware process has one more of that size).
+    std::uint64_t reserve = bvs::largest_free_block() / 2;
     return static_cast<std::size_t>(reserve & ~((16ull << 20) - 1));
 }
 

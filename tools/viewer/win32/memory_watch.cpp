@@ -3,7 +3,6 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <vector>
 
 namespace bvs {
 
@@ -15,10 +14,6 @@ std::uint64_t private_usage() {
     if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
     return counters.PagefileUsage;
 }
-
-}  // namespace
-
-namespace {
 
 constexpr std::uint64_t step = 1u << 20;
 
@@ -40,29 +35,15 @@ std::uint64_t largest_reservable() {
 
 }  // namespace
 
-AddressSpace hold_address_space(std::uint64_t largest) {
+std::uint64_t largest_free_block() { return largest_reservable() * step; }
+
+std::uint64_t hold_address_space(std::uint64_t largest) {
     const std::uint64_t keep = largest / step;
     for (std::uint64_t free = largest_reservable(); free > keep; free = largest_reservable()) {
         // The range's first part is taken; the rest, `keep` MB, stays free.
         if (!VirtualAlloc(nullptr, static_cast<SIZE_T>((free - keep) * step), MEM_RESERVE, PAGE_NOACCESS)) break;
     }
-    return address_space_left();
-}
-
-AddressSpace address_space_left() {
-    AddressSpace space;
-    std::vector<void*> held;
-    for (;;) {
-        const std::uint64_t low = largest_reservable();
-        if (low == 0) break;
-        void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(low * step), MEM_RESERVE, PAGE_NOACCESS);
-        if (!p) break;
-        held.push_back(p);
-        space.largest = std::max(space.largest, low * step);
-        space.total += low * step;
-    }
-    for (void* p : held) VirtualFree(p, 0, MEM_RELEASE);
-    return space;
+    return largest_free_block();
 }
 
 MemoryFigures memory_now() {
@@ -74,9 +55,7 @@ MemoryFigures memory_now() {
         f.peak_pagefile_usage = counters.PeakPagefileUsage;
     }
     f.peak_private_bytes = f.private_bytes;
-    const AddressSpace space = address_space_left();
-    f.largest_free = space.largest;
-    f.free_total = space.total;
+    f.largest_free = largest_free_block();
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(GetModuleHandleW(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const unsigned char*>(dos) + dos->e_lfanew);
     f.large_address_aware = (nt->FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE) != 0;

@@ -20,24 +20,18 @@ struct MemoryFigures {
     std::uint64_t peak_private_bytes = 0;   // the largest PagefileUsage seen while watching
     std::uint64_t peak_pagefile_usage = 0;  // PeakPagefileUsage as the system reports it
     std::uint64_t largest_free = 0;         // the largest block of address space that can be reserved
-    std::uint64_t free_total = 0;           // all address space that can be reserved
     bool large_address_aware = false;       // the executable's IMAGE_FILE_LARGE_ADDRESS_AWARE
 };
 
-/// How much address space the process can still have: the largest block VirtualAlloc reserves,
-/// and all blocks of 1 MB and more it reserves one after the other (then released). Walking the
-/// ranges with VirtualQuery does not tell under Wine, which shows the ranges it keeps for the
-/// program's allocations as reserved.
-struct AddressSpace {
-    std::uint64_t largest = 0;
-    std::uint64_t total = 0;
-};
-AddressSpace address_space_left();
+/// The largest block of address space VirtualAlloc can reserve now, to the megabyte (tried, then
+/// released). Walking the ranges with VirtualQuery does not tell under Wine, which shows the
+/// ranges it keeps for the program's allocations as reserved.
+std::uint64_t largest_free_block();
 
 /// Reserves free ranges of the address space for the rest of the process's life until none is
 /// larger than `largest` bytes: a cheap stand-in for a viewer whose address space a big model has
-/// used up and scattered. Returns what is left.
-AddressSpace hold_address_space(std::uint64_t largest);
+/// used up and scattered. Returns the largest free block left.
+std::uint64_t hold_address_space(std::uint64_t largest);
 
 /// The figures now (peak_private_bytes = private_bytes).
 MemoryFigures memory_now();

@@ -88,7 +88,6 @@ void ViewerApp::click(std::size_t button, const char* source) {
                 {"peak_private_bytes", f.peak_private_bytes},
                 {"peak_pagefile_usage", f.peak_pagefile_usage},
                 {"largest_free", f.largest_free},
-                {"free_total", f.free_total},
                 {"large_address_aware", f.large_address_aware}});
 }
 
