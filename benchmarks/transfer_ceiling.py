@@ -142,6 +142,10 @@ def main():
         model_file(count)
     monitor_options = ['--stack-mb', str(a.monitor_stack_mb)] if a.monitor_stack_mb else []
     with Desktop(args) as d:
+        # One Wine server for all runs: under emulation the desktop process that the first window
+        # starts may come up too late for it (the program then has no windows and ends); a server
+        # that stays keeps the desktop once it runs, and the monitor's start is tried again.
+        subprocess.run(['wineserver', '-p'], env=dict(os.environ, WINEPREFIX=d.prefix), check=False)
         viewers = {'plain': d.viewer}
         if 'laa' in variants:
             viewers['laa'] = d._copy(args.viewer, 'viewer-laa')
