@@ -65,7 +65,7 @@ def records_of(count):
 def one_run(d, viewer, variant, count, monitor_options, dialog_wait_ms):
     model = model_file(count)
     name = '%s-%d' % (variant, count)
-    for attempt in range(3):
+    for attempt in range(10):
         try:
             monitor = d.start_monitor('--quit-after', '1', '--timeout', str(3600000 * TIME_FACTOR), *monitor_options,
                                       name='monitor-%s-%d' % (name, attempt))
@@ -142,10 +142,11 @@ def main():
         model_file(count)
     monitor_options = ['--stack-mb', str(a.monitor_stack_mb)] if a.monitor_stack_mb else []
     with Desktop(args) as d:
-        # One Wine server for all runs: under emulation the desktop process that the first window
-        # starts may come up too late for it (the program then has no windows and ends); a server
-        # that stays keeps the desktop once it runs, and the monitor's start is tried again.
+        # One Wine server and its desktop process for all runs, started first: under emulation the
+        # desktop process that the first window starts may come up too late for it (the program
+        # then has no windows and ends), so the monitor's start is tried again until it is up.
         subprocess.run(['wineserver', '-p'], env=dict(os.environ, WINEPREFIX=d.prefix), check=False)
+        d.start('desktop', 'explorer.exe', ['/desktop'])
         viewers = {'plain': d.viewer}
         if 'laa' in variants:
             viewers['laa'] = d._copy(args.viewer, 'viewer-laa')
