@@ -1,10 +1,10 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Draws benchmarks/ceiling.png from the measured runs in benchmarks/ceiling_data.json (rows as
 benchmarks/transfer_ceiling.sh writes them): time from click to arrival and the viewer's peak
 private bytes against the number of elements, for the plain and the large-address-aware viewer;
 updates that did not arrive are marked with a cross.
 
-    benchmarks/plot_ceiling.py [DATA.json] [OUT.png]
+    benchmarks/plot_ceiling.py [DATA.json] [OUT.png]   (Debian's python3 with python3-matplotlib)
 """
 import json
 import os
