@@ -10,12 +10,15 @@ import argparse
 import json
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
+import time
 
 import expected
 from harness import (TIME_FACTOR, calls, calls_per_request, check, final_selection, limit_ms, main_window, of,
-                     record_messages, run_case, the_only_message, windows_path)
+                     read_lines, record_messages, run_case, the_only_message, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEMO_MODEL = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'models', 'demo_building.json')
@@ -342,6 +345,49 @@ def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
     check(awake and message['time_ms'] >= awake[0]['time_ms'], 'the update arrived before the monitor woke')
 
 
+# ---- the largest update: at the ceiling and just beyond it ----------------------------------
+# Measured (README, "How large an update goes through"), the viewer runs out of address space
+# for the record block first; under Wine a receiver runs out of stack (the message is copied onto
+# it). A 500 MB update takes minutes under emulation, so each limit is put in reach with a few MB:
+# the viewer's free ranges held down to 16 MB (--address-space-left), or the monitor's receiving
+# stack reserved at 16 MB (--stack-mb). 1,200 records (14.1 MiB) fit, 1,400 (16.5 MiB) do not.
+CEILING_MB = 16
+AT_CEILING = 1200
+BEYOND = 1400
+
+
+def numbered_model(count, prefix):
+    return model([obj(i + 1, '%s%05d' % (prefix, i), 'Elemento %d' % i, extra=[('Indice', float(i))])
+                  for i in range(count)], files=('grande.ifc',))
+
+
+def saved(d, name, content):
+    path = d.path(name)
+    with open(path, 'w', encoding='utf-8') as f:
+        json.dump(content, f, ensure_ascii=False)
+    return path
+
+
+def update_beyond_the_viewers_address_space_is_told_and_the_next_smaller_arrives(d):
+    beyond, at_ceiling = numbered_model(BEYOND, 'B'), numbered_model(AT_CEILING, 'C')
+    smaller = saved(d, 'at-ceiling.json', at_ceiling)
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
+    viewer = d.run_viewer(beyond, 'click; dismiss-dialog %d; load %s; click; quit' % (DIALOG, windows_path(smaller)),
+                          options=('--address-space-left', str(CEILING_MB)))
+    held = of(viewer, 'address_space_held')
+    check(held and held[0]['largest_free'] <= CEILING_MB << 20, 'the address space was not held: %s' % held)
+    dialogs = of(viewer, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    # 1,400 records of 12,336 bytes: 17.3 MB.
+    check(dialogs[0]['text'] == 'El modelo tiene 1.400 elementos (17 MB): el visor no puede reservar la memoria para '
+          'enviarlos a KESTRO de una vez. Puede enviar una parte: seleccione elementos y arrástrelos al visor.',
+          'text %r' % dialogs[0]['text'])
+    # Nothing of the update that could not be built went out; the smaller one arrived whole.
+    message = the_only_message(d.end_monitor(monitor))
+    assert_records(message, expected.records(at_ceiling, expected.REQUEST_UPDATE))
+
+
 def wine_debugstr(quoted):
     r"""The text of a string as Wine's trace quotes it ("...", with \\, \", \n, \xNN escapes)."""
     body = quoted[:quoted.rindex('"')]
@@ -379,6 +425,124 @@ def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
           % ('\n'.join(shown), '\n'.join(traced)))
 
 
+# ---- updates that take long or do not complete ------------------------------------------------
+
+def start_viewer(d, model_objects, script, name='viewer'):
+    """The viewer with the module, started and left running; returns the process and its log."""
+    model_path = d.path(name + '-model.json')
+    with open(model_path, 'w', encoding='utf-8') as f:
+        json.dump(model_objects, f, ensure_ascii=False)
+    log = d.path(name + '.jsonl')
+    p = d.start(name, d.viewer, ['--model', windows_path(model_path), '--plugin', windows_path(d.plugin),
+                                 '--log', windows_path(log), '--script', script])
+    return p, log
+
+
+def kestro_ending_while_it_takes_an_update_is_named_and_the_next_update_arrives(d):
+    # The first monitor ends inside its handler of the update; the viewer names that cause. Once
+    # a second monitor runs, a GUID request from a monitor tool lets the viewer's script go on to
+    # its second click, which that monitor takes whole.
+    dying = d.start_monitor('--exit-inside', '1', '--timeout', MONITOR, name='dying')
+    viewer, log = start_viewer(d, SMALL, 'click; dismiss-dialog %d; wait-requests 1 %d; click; quit' % (DIALOG, WAIT))
+    code = dying.wait(d.process_timeout)
+    check(code == 8, 'the first monitor ended with %s, not inside its handler:\n%s' % (code, dying.output()))
+    check(of(read_lines(dying.log), 'exit-inside'), 'the first monitor did not log its exit inside the handler')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
+    # The monitor's sender mode under a name without the token: a KESTRO process still ending
+    # when the viewer clicks could be taken for the peer.
+    os.makedirs(d.path('go'))
+    sender = shutil.copy(d.args.monitor, d.path(os.path.join('go', 'sender.exe')))
+    go = d.start('go', sender, ['--send-raw-bytes', '1', '--to-class', 'BvsSubstituteMain',
+                                '--timeout', str(limit_ms(20000))])
+    check(go.wait(d.process_timeout) == 0, 'the go-ahead was not delivered:\n%s' % go.output())
+    code = viewer.wait(d.process_timeout)
+    events = read_lines(log)
+    check(code == 0, 'the viewer ended with %s:\n%s\n%s' % (code, viewer.output(), '\n'.join(json.dumps(e) for e in events[-30:])))
+    dialogs = of(events, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    check(dialogs[0]['text'] == 'KESTRO se cerró o falló mientras recibía los datos (3 elementos). '
+                                'Vuelva a abrir KESTRO y repita la actualización.', 'text %r' % dialogs[0]['text'])
+    message = the_only_message(d.end_monitor(monitor))
+    assert_records(message, expected.records(SMALL, expected.REQUEST_UPDATE))
+
+
+def update_beyond_the_receivers_stack_is_named_and_the_next_smaller_arrives(d):
+    # Under Wine the monitor takes a message on its receiving thread's stack: with 16 MB reserved,
+    # the update at the ceiling arrives whole, one beyond it ends the monitor while it takes it,
+    # and the viewer names that cause. The smaller update then reaches a new monitor (the viewer's
+    # script goes on once a GUID request has come in, as in the case above).
+    beyond, at_ceiling = numbered_model(BEYOND, 'B'), numbered_model(AT_CEILING, 'C')
+    smaller = saved(d, 'at-ceiling.json', at_ceiling)
+    small_stack = ('--stack-mb', str(CEILING_MB), '--timeout', MONITOR)
+    overflowing = d.start_monitor(*small_stack, name='overflowing')
+    viewer, log = start_viewer(d, beyond, 'click; dismiss-dialog %d; wait-requests 1 %d; load %s; click; quit'
+                               % (DIALOG, WAIT, windows_path(smaller)))
+    code = overflowing.wait(d.process_timeout)
+    check(code not in (0, 3), 'the monitor with a small stack did not fail (exit %s):\n%s' % (code, overflowing.output()))
+    check(not of(read_lines(overflowing.log), 'records'), 'the monitor logged the update it could not take')
+    monitor = d.start_monitor('--quit-after', '1', *small_stack)
+    os.makedirs(d.path('go'))
+    sender = shutil.copy(d.args.monitor, d.path(os.path.join('go', 'sender.exe')))
+    go = d.start('go', sender, ['--send-raw-bytes', '1', '--to-class', 'BvsSubstituteMain',
+                                '--timeout', str(limit_ms(20000))])
+    check(go.wait(d.process_timeout) == 0, 'the go-ahead was not delivered:\n%s' % go.output())
+    code = viewer.wait(d.process_timeout)
+    events = read_lines(log)
+    check(code == 0, 'the viewer ended with %s:\n%s\n%s' % (code, viewer.output(), '\n'.join(json.dumps(e) for e in events[-30:])))
+    dialogs = of(events, 'dialog')
+    check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
+    check(dialogs[0]['caption'] == 'Error', 'caption %r' % dialogs[0]['caption'])
+    check(dialogs[0]['text'] == 'KESTRO se cerró o falló mientras recibía los datos (1.400 elementos). '
+                                'Vuelva a abrir KESTRO y repita la actualización.', 'text %r' % dialogs[0]['text'])
+    message = the_only_message(d.end_monitor(monitor))
+    assert_records(message, expected.records(at_ceiling, expected.REQUEST_UPDATE))
+
+
+def x_window_named(display, title):
+    """Whether the X screen shows a window with this exact title (Wine's windows are X windows)."""
+    out = subprocess.run(['xwininfo', '-root', '-tree', '-display', display], capture_output=True,
+                         text=True, timeout=30).stdout
+    return any(('"%s"' % title) in line and 'has no name' not in line for line in out.splitlines())
+
+
+def long_update_shows_its_progress_and_a_short_one_does_not(d):
+    # KESTRO takes 3 s (ten times that under emulation) over each update: past the second, the
+    # progress window shows over the viewer while the viewer waits in its send, and it is gone
+    # when the update has arrived. Seen from outside Wine, as an X window titled "KESTRO".
+    slow = 3000 * TIME_FACTOR
+    monitor = d.start_monitor('--slow-inside', str(slow), '--quit-after', '1', '--timeout', MONITOR)
+    viewer, log = start_viewer(d, SMALL, 'click; sleep %d; quit' % limit_ms(2000))
+    seen = None
+    shot = d.path('progress.png')
+    deadline = time.time() + slow / 1000.0 + 60 * TIME_FACTOR
+    while viewer.running() and time.time() < deadline and seen is None:
+        if x_window_named(d.display, 'KESTRO'):
+            seen = time.time()
+            subprocess.run(['import', '-display', d.display, '-window', 'root', shot], timeout=60)
+        time.sleep(0.2)
+    code = viewer.wait(d.process_timeout)
+    check(code == 0, 'the viewer ended with %s:\n%s' % (code, viewer.output()))
+    check(seen is not None, 'no progress window appeared during a %d ms update' % slow)
+    message = the_only_message(d.end_monitor(monitor))
+    assert_records(message, expected.records(SMALL, expected.REQUEST_UPDATE))
+    check(not x_window_named(d.display, 'KESTRO'), 'the progress window outlived the update')
+    check(not of(read_lines(log), 'dialog'), 'a dialog appeared')
+    if os.environ.get('KB_PROGRESS_SHOT') and os.path.exists(shot):
+        shutil.copy(shot, os.environ['KB_PROGRESS_SHOT'])
+
+    # A short update: no progress window at any time (watched until the viewer has quit).
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
+    viewer, log = start_viewer(d, SMALL, 'click; sleep %d; quit' % limit_ms(1000), name='short')
+    shown = False
+    while viewer.running():
+        shown = shown or x_window_named(d.display, 'KESTRO')
+        time.sleep(0.1)
+    check(viewer.wait(d.process_timeout) == 0, 'the short update\'s viewer failed:\n%s' % viewer.output())
+    the_only_message(d.end_monitor(monitor))
+    check(not shown, 'a progress window showed on a short update')
+
+
 CASES = {f.__name__: f for f in [
     button_click_sends_every_element_of_the_model,
     button_click_without_peer_shows_the_error_box,
@@ -397,6 +561,10 @@ CASES = {f.__name__: f for f in [
     peer_answering_inside_its_handler_every_time,
     hung_peer_is_given_up_and_the_next_click_arrives_whole,
     diagnostics_reach_wine_trace_and_a_debug_output_viewer,
+    update_beyond_the_viewers_address_space_is_told_and_the_next_smaller_arrives,
+    update_beyond_the_receivers_stack_is_named_and_the_next_smaller_arrives,
+    kestro_ending_while_it_takes_an_update_is_named_and_the_next_update_arrives,
+    long_update_shows_its_progress_and_a_short_one_does_not,
 ]}
 
 

@@ -176,10 +176,20 @@ class Desktop:
 
     def start_monitor(self, *options, name='monitor'):
         out = self.path(name + '.jsonl')
-        p = self.start(name, self.monitor, ['--out', windows_path(out)] + list(options))
-        p.log = out
-        self.wait_ready(p, lambda: any(e.get('event') == 'ready' for e in read_lines(out)), self.process_timeout)
-        return p
+        # A program that is the first to open a window on a fresh Wine server starts the desktop
+        # process; when that comes up too late (under emulation on a loaded machine) the program
+        # gets no windows and ends with the monitor's exit code 5. Tried three times.
+        for attempt in range(3):
+            p = self.start(name, self.monitor, ['--out', windows_path(out)] + list(options))
+            p.log = out
+            try:
+                self.wait_ready(p, lambda: any(e.get('event') == 'ready' for e in read_lines(out)),
+                                self.process_timeout)
+                return p
+            except Failure:
+                if attempt == 2 or p.running() or p.popen.returncode != 5:
+                    raise
+                print('the %s got no windows (exit 5), trying again' % name, flush=True)
 
     @staticmethod
     def wait_ready(p, is_ready, seconds):

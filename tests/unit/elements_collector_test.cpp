@@ -76,13 +76,31 @@ TEST(CollectFilter, LeavesSpatialContainersByExactObjectTypeAndObjectsWithoutGui
     w.host.element(9, u"G9", u"", u"", u"Standard").set(3).text(u"ObjectType", u"IfcSite");
     kb::collect_elements(w.plugin, w.request, w.lists);
     const auto& l = w.lists;
-    EXPECT_EQ(l.guid, (Texts{u"", u"", u"", u"", u"G5", u"G6", u"G7", u"", u""}));
-    EXPECT_EQ(l.texto, (Texts{u"", u"", u"", u"", u"By entity only", u"No type", u"Other case",
-                              u"", u""}));
-    EXPECT_EQ(l.entidad, (Texts{u"", u"", u"", u"", u"IfcSite", u"IfcSite", u"", u"", u""}));
-    EXPECT_EQ(l.tipo, (Texts{u"", u"", u"", u"", u"Terrain", u"", u"ifcsite", u"", u""}));
-    EXPECT_EQ(l.propiedad, Texts(9));
-    EXPECT_EQ(l.ids, (Ids{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(l.guid, (Texts{u"G5", u"G6", u"G7"}));
+    EXPECT_EQ(l.texto, (Texts{u"By entity only", u"No type", u"Other case"}));
+    EXPECT_EQ(l.entidad, (Texts{u"IfcSite", u"IfcSite", u""}));
+    EXPECT_EQ(l.tipo, (Texts{u"Terrain", u"", u"ifcsite"}));
+    EXPECT_EQ(l.propiedad, Texts(3));
+    EXPECT_EQ(l.ids, (Ids{5, 6, 7}));
+}
+
+TEST(CollectFilter, ObjectsThatSendNothingTakeNoRoomAndTextsKeepWhatTheirFieldsCanTake) {
+    // 200,000 objects of which two have a GUID: two entries, nothing reserved for the rest.
+    World w(REQUEST_UPDATE);
+    constexpr bv::ObjectId objects = 200000;
+    w.host.objects.reserve(objects);
+    for (bv::ObjectId id = 1; id <= objects; ++id)
+        w.host.element(id, id == 7 || id == objects ? u"G" : u"", u"Wall", u"IfcWall", u"T");
+    // Far longer than any field: kept to twice the field's characters (a character may take
+    // two code units), which is more than a record can ever hold.
+    w.host.objects.back().set(1).text(u"Long", std::u16string(50000, u'x'));
+    kb::collect_elements(w.plugin, w.request, w.lists);
+    const auto& l = w.lists;
+    EXPECT_EQ(l.ids, (Ids{7, objects}));
+    ASSERT_EQ(l.guid, (Texts{u"G", u"G"}));
+    EXPECT_LE(l.ids.capacity() + l.guid.capacity() + l.propiedad.capacity(), 3 * 2u + 6);
+    EXPECT_EQ(l.propiedad[1].size(), 2u * 9999);
+    EXPECT_EQ(l.propiedad[1].capacity(), l.propiedad[1].size());
 }
 
 TEST(CollectIdentity, LastOccurrenceWinsAndNonTextValuesReadAsEmpty) {
@@ -97,11 +115,11 @@ TEST(CollectIdentity, LastOccurrenceWinsAndNonTextValuesReadAsEmpty) {
     w.host.element(4, u"").set(0).number(u"Guid", 123.0);
     kb::collect_elements(w.plugin, w.request, w.lists);
     const auto& l = w.lists;
-    EXPECT_EQ(l.guid, (Texts{u"final-guid", u"GN", u"", u""}));
-    EXPECT_EQ(l.texto, (Texts{u"set 2 name", u"", u"", u""}));
-    EXPECT_EQ(l.entidad, (Texts{u"IfcSlab", u"", u"", u""}));
-    EXPECT_EQ(l.tipo, (Texts{u"B", u"", u"", u""}));
-    EXPECT_EQ(l.propiedad, Texts(4)) << "identity names are never gathered";
+    EXPECT_EQ(l.guid, (Texts{u"final-guid", u"GN"}));
+    EXPECT_EQ(l.texto, (Texts{u"set 2 name", u""}));
+    EXPECT_EQ(l.entidad, (Texts{u"IfcSlab", u""}));
+    EXPECT_EQ(l.tipo, (Texts{u"B", u""}));
+    EXPECT_EQ(l.propiedad, Texts(2)) << "identity names are never gathered";
 }
 
 TEST(CollectGatheredText, JoinsNameAndValueWithHashesFromSetOneOnInOrder) {
@@ -163,8 +181,8 @@ TEST(CollectHostCalls, CountThenFillForObjectsSetsAndProperties) {
     ASSERT_EQ(fill.size(), 2u);
     EXPECT_EQ(fill[1].name, "get_selected");
     EXPECT_EQ(fill[1].args, (std::vector<std::uint64_t>{42, 1, 1}));
-    EXPECT_EQ(v.lists.ids, Ids{4});
-    EXPECT_EQ(v.lists.guid, Texts{u""});
+    EXPECT_TRUE(v.lists.ids.empty()) << "no GUID was found, so nothing is kept";
+    EXPECT_TRUE(v.lists.guid.empty());
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ struct IdleProcesses : platform::ProcessList {
     }
     void close_handle(platform::ProcessHandle) override {}
     platform::ProcessId current_process_id() override { return 0; }
+    bool process_running(platform::ProcessId) override { return false; }
 };
 
 struct IdleWindows : platform::WindowSystem {
@@ -37,6 +38,13 @@ struct IdleWindows : platform::WindowSystem {
     int message_box(platform::WindowHandle, const char16_t*, const char16_t*,
                     std::uint32_t) override {
         return 0;
+    }
+    bool is_window(platform::WindowHandle) override { return false; }
+    std::uint32_t tick_count() override { return 0; }
+    std::unique_ptr<platform::ProgressWindow> open_progress(platform::WindowHandle,
+                                                            const char16_t*,
+                                                            std::uint32_t) override {
+        return nullptr;
     }
     platform::WindowProc window_proc(platform::WindowHandle) override { return nullptr; }
     platform::WindowProc set_window_proc(platform::WindowHandle, platform::WindowProc) override {

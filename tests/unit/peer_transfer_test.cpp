@@ -164,9 +164,9 @@ TEST_F(Transfer, AFailureInsideTheEnumerationNeverLeavesTheTrigger) {
     EXPECT_EQ(desktop.sent.size(), 2u);
 }
 
-TEST_F(Transfer, MemoryRunningOutWhileCollectingSendsNothingAndOnlyTheButtonTellsTheUser) {
-    model();
+TEST_F(Transfer, AModelWhoseRecordsCannotBeHadIsToldWithItsSizeOnTheButtonOnly) {
     start_peer();
+    for (bv::ObjectId id = 1; id <= 50000; ++id) host.element(id, u"G");
     host.selected = {1};
     host.out_of_memory_on_properties = true;
 
@@ -178,8 +178,12 @@ TEST_F(Transfer, MemoryRunningOutWhileCollectingSendsNothingAndOnlyTheButtonTell
     kb::handle_button_click(plugin);
     EXPECT_TRUE(desktop.sent.empty());  // never an empty update in place of the model
     ASSERT_EQ(desktop.message_boxes.size(), 1u);
-    EXPECT_EQ(desktop.message_boxes[0].text, u"El modelo es demasiado grande para enviarlo a KESTRO");
+    EXPECT_EQ(desktop.message_boxes[0].text,
+              u"El modelo tiene 50.000 elementos (617 MB): el visor no puede reservar la memoria "
+              u"para enviarlos a KESTRO de una vez. Puede enviar una parte: seleccione elementos y "
+              u"arr\u00E1strelos al visor.");
     EXPECT_EQ(desktop.message_boxes[0].caption, u"Error");
+    EXPECT_EQ(desktop.message_boxes[0].style, 0u);
     EXPECT_FALSE(plugin.transfer_under_way);
 }
 
@@ -328,15 +332,128 @@ TEST_F(Transfer, ARefusalByTheSystemIsExplainedOnTheButtonOnly) {
     EXPECT_TRUE(desktop.sent.empty());
 }
 
-TEST_F(Transfer, AnyOtherFailedSendGoesUnnoticedByTheUser) {
+TEST_F(Transfer, ASendKestroDidNotTakeIsExplainedWithItsReasonAndTheSystemsCode) {
     model();
     start_peer();
+    host.selected = {1};
     desktop.send_outcome = kb::platform::SendOutcome::failed;
-    desktop.send_error = 1400;  // ERROR_INVALID_WINDOW_HANDLE: KESTRO closed meanwhile
-    kb::handle_button_click(plugin);
+    desktop.send_error = 1400;  // KESTRO's window and process are still there
+    kb::handle_selection_change(plugin);
     EXPECT_TRUE(desktop.message_boxes.empty());
-    ASSERT_FALSE(desktop.debug_lines.empty());
     EXPECT_NE(desktop.debug_lines.back().find(u"failed (error 1400)"), std::u16string::npos);
+
+    kb::handle_button_click(plugin);
+    desktop.send_error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    kb::handle_button_click(plugin);
+    desktop.send_error = 14;  // ERROR_OUTOFMEMORY
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.message_boxes.size(), 3u);
+    EXPECT_EQ(desktop.message_boxes[0].text,
+              u"KESTRO no ha aceptado los datos del visor (2 elementos, 0 MB): el sistema no pudo "
+              u"entregar el mensaje. C\u00F3digo de error del sistema: 1400.");
+    const std::u16string memory =
+        u"KESTRO no ha aceptado los datos del visor (2 elementos, 0 MB): se agot\u00F3 la "
+        u"memoria al entregar el mensaje. C\u00F3digo de error del sistema: ";
+    EXPECT_EQ(desktop.message_boxes[1].text, memory + u"8.");
+    EXPECT_EQ(desktop.message_boxes[2].text, memory + u"14.");
+    for (const auto& box : desktop.message_boxes) EXPECT_EQ(box.caption, u"Error");
+}
+
+TEST_F(Transfer, KestroEndingWhileItTakesAnUpdateIsNamedAsTheCauseWhateverTheSystemSays) {
+    model();
+    const std::u16string gone =
+        u"KESTRO se cerr\u00F3 o fall\u00F3 mientras recib\u00EDa los datos (2 elementos). "
+        u"Vuelva a abrir KESTRO y repita la actualizaci\u00F3n.";
+    // Never taken for a peer with higher rights or a hung one: its window and process are gone.
+    struct Case { kb::platform::SendOutcome outcome; std::uint32_t error; };
+    kb::platform::ProcessId pid = peer_pid;
+    for (const Case& c : {Case{kb::platform::SendOutcome::access_denied, 5},
+                          Case{kb::platform::SendOutcome::failed, 1400},
+                          Case{kb::platform::SendOutcome::timed_out, 0}}) {
+        desktop.message_boxes.clear();
+        desktop.sent.clear();
+        desktop.add_process(pid, "\\Device\\HarddiskVolume2\\KESTRO\\kestro.exe");
+        desktop.add_window(pid);
+        desktop.send_outcome = c.outcome;
+        desktop.send_error = c.error;
+        desktop.dies_during_send = pid;
+        kb::handle_button_click(plugin);
+        ASSERT_EQ(desktop.message_boxes.size(), 1u) << c.error;
+        EXPECT_EQ(desktop.message_boxes[0].text, gone) << c.error;
+        EXPECT_NE(desktop.debug_lines.back().find(u"KESTRO closed or failed while taking it"),
+                  std::u16string::npos);
+        // A dead KESTRO's id stays listed: the next KESTRO started gets the next update whole.
+        desktop.processes.back().image_path = "\\Device\\HarddiskVolume2\\Other\\other.exe";
+        ++pid;
+        desktop.add_process(pid, "\\Device\\HarddiskVolume2\\KESTRO\\kestro.exe");
+        desktop.add_window(pid);
+        desktop.send_outcome = kb::platform::SendOutcome::delivered;
+        kb::handle_button_click(plugin);
+        ASSERT_EQ(desktop.sent.size(), 1u);
+        EXPECT_EQ(records_of(desktop.sent[0]).size(), 2u);
+        EXPECT_EQ(desktop.message_boxes.size(), 1u);
+        desktop.processes.back().image_path = "\\Device\\HarddiskVolume2\\Other\\other.exe";
+        ++pid;
+    }
+}
+
+// ---- progress ----
+
+TEST_F(Transfer, ALongUpdateShowsItsProgressAfterASecondAndTakesItDownBeforeItReturns) {
+    start_peer();
+    for (bv::ObjectId id = 1; id <= 3000; ++id) host.element(id, u"G");
+    desktop.clock_step_ms = 100;  // every reading of the clock finds it 100 ms on
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    // The clock is read at the start (100) and every 256 objects: the window opens at once at
+    // the first reading a second after the start, and changes at most every 250 ms after that.
+    ASSERT_EQ(desktop.progress.size(), 1u);
+    const auto& p = desktop.progress[0];
+    EXPECT_EQ(p.over, main_window);
+    EXPECT_EQ(p.opened_at, 1100u);
+    EXPECT_EQ(p.delay_ms, 0u);
+    const std::vector<std::u16string> texts = {u"Leyendo 2.304 de 3.000 elementos",
+                                               u"Leyendo 3.000 de 3.000 elementos",
+                                               u"KESTRO est\u00E1 recibiendo 3.000 elementos"};
+    EXPECT_EQ(p.texts, texts);
+    EXPECT_TRUE(p.closed) << "the window and its thread end before the handler returns";
+    EXPECT_TRUE(p.appeared());
+
+    // A send that takes long: the window it opens with the rest of the second appears too.
+    desktop.progress.clear();
+    desktop.clock_step_ms = 0;
+    desktop.clock_ms = 0;
+    desktop.during_send = [this](const kb::sim::SentMessage&) { desktop.clock_ms += 30000; };
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.progress.size(), 1u);
+    EXPECT_EQ(desktop.progress[0].delay_ms, 1000u);
+    EXPECT_EQ(desktop.progress[0].texts,
+              std::vector<std::u16string>{u"KESTRO est\u00E1 recibiendo 3.000 elementos"});
+    EXPECT_TRUE(desktop.progress[0].closed);
+    EXPECT_TRUE(desktop.progress[0].appeared());
+}
+
+TEST_F(Transfer, AShortUpdateShowsNoProgressSelectionChangesAndDragsNeverAndAMessageComesAfterIt) {
+    model();
+    start_peer();
+    host.selected = {1};
+    kb::handle_selection_change(plugin);
+    EXPECT_EQ(on_drag_enter(0, 0, 0), 2);
+    EXPECT_EQ(desktop.sent.size(), 2u);
+    EXPECT_TRUE(desktop.progress.empty());
+
+    desktop.clock_step_ms = 1;
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.progress.size(), 1u);
+    EXPECT_TRUE(desktop.progress[0].closed);
+    EXPECT_FALSE(desktop.progress[0].appeared());
+
+    // The message of an update that did not complete is never under its progress window.
+    desktop.during_send = [this](const kb::sim::SentMessage&) { desktop.clock_ms += 5000; };
+    desktop.send_outcome = kb::platform::SendOutcome::timed_out;
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.message_boxes.size(), 1u);
+    EXPECT_EQ(desktop.message_boxes[0].progress_open, 0u);
 }
 
 // ---- diagnostics ----
@@ -361,7 +478,7 @@ TEST_F(Transfer, EachTransferLeavesOneLineForThePeerAndOneForItsResult) {
         u"kestro_bimvision: transfer: trigger selection, window " + w +
             u", 1 records, 12336 bytes: delivered, answer 0",
         found,
-        u"kestro_bimvision: transfer: trigger selection, nothing to send (1 entries)",
+        u"kestro_bimvision: transfer: trigger selection, nothing to send (0 entries)",
         found,
         u"kestro_bimvision: transfer: trigger update, window " + w +
             u", 2 records, 24672 bytes: not sent, KESTRO is hung or timed out (error 0)",

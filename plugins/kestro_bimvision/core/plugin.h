@@ -26,8 +26,9 @@ struct PluginState {
     platform::WindowProc previous_window_proc = nullptr;
 };
 
-/// The ObjectId list and the five parallel text lists filled by collect_elements. Each transfer
-/// owns its own, released when the transfer ends.
+/// The ObjectId list and the five parallel text lists filled by collect_elements, one entry per
+/// object that becomes a record. Each transfer owns its own and releases them once its records
+/// are built.
 struct ElementLists {
     std::vector<bv::ObjectId> ids;
     std::vector<std::u16string> guid, texto, entidad, tipo, propiedad;

@@ -1,5 +1,6 @@
 #include "elements/collector.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -7,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "elements/element_record.h"
 #include "elements/text.h"
 #include "host_table.h"
 
@@ -17,6 +19,10 @@ namespace {
 // The "%f" text of a number property keeps at most this many characters (a buffer of 100 wide
 // characters with its terminator).
 constexpr std::size_t number_text_limit = 99;
+
+// The progress is told every this many objects (and once at the end): often enough for a
+// window that changes a few times a second, rarely enough to cost nothing per object.
+constexpr std::uint32_t progress_step = 256;
 
 std::u16string_view view_of(const char16_t* text) {
     return text ? std::u16string_view(text) : std::u16string_view();
@@ -71,6 +77,16 @@ void take_property(const bv::Property& p, std::uint32_t set_index, Element& e) {
     }
 }
 
+// How many UTF-16 code units of a text can reach a field of `width` bytes: the field keeps at
+// most width - 1 code points, each one or two units. Anything further never reaches a record.
+constexpr std::size_t units_for_field(std::size_t width) { return 2 * (width - 1); }
+
+// A copy of `text` with no more than what its field can take, at its exact size: the lists
+// hold every element of a model until the records are built, so no spare capacity.
+std::u16string kept_for_field(const std::u16string& text, std::size_t width) {
+    return std::u16string(text, 0, std::min(text.size(), units_for_field(width)));
+}
+
 void clear_text_lists(ElementLists& lists) {
     lists.guid.clear();
     lists.texto.clear();
@@ -79,7 +95,8 @@ void clear_text_lists(ElementLists& lists) {
     lists.propiedad.clear();
 }
 
-void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists) {
+void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists,
+             CollectProgress* progress) {
     const std::uint32_t plugin_id = plugin.state.plugin_id;
 
     clear_text_lists(lists);
@@ -102,22 +119,14 @@ void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists) {
     else
         host::get_selected(plugin_id, lists.ids.data(), count);
 
-    lists.guid.reserve(count);
-    lists.texto.reserve(count);
-    lists.entidad.reserve(count);
-    lists.tipo.reserve(count);
-    lists.propiedad.reserve(count);
-
+    // Only the objects that send take room in the lists: a model of 200,000 objects of which
+    // two have a GUID keeps two entries. The ObjectId list is compacted to match at the end.
     Element e;
     std::vector<bv::Property> propiedades;
+    std::uint32_t kept = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (progress != nullptr && i % progress_step == 0) progress->objects_read(i, count);
         const bv::ObjectId id = lists.ids[i];
-        lists.guid.emplace_back();
-        lists.texto.emplace_back();
-        lists.entidad.emplace_back();
-        lists.tipo.emplace_back();
-        lists.propiedad.emplace_back();
-
         const std::uint32_t sets = static_cast<std::uint32_t>(host::get_property_sets(
             plugin_id, id, static_cast<void*>(nullptr), std::uint32_t{0}));
         e.clear();
@@ -133,20 +142,26 @@ void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists) {
         }
 
         if (!e.guid.empty() && !is_spatial_container(e.tipo)) {
-            lists.guid[i] = std::move(e.guid);
-            lists.texto[i] = std::move(e.texto);
-            lists.entidad[i] = std::move(e.entidad);
-            lists.tipo[i] = std::move(e.tipo);
-            lists.propiedad[i] = std::move(e.propiedad);
+            // Copies at their exact size; `e` keeps its buffers for the next object.
+            lists.guid.push_back(kept_for_field(e.guid, sizeof(ElementRecord::guid)));
+            lists.texto.push_back(kept_for_field(e.texto, sizeof(ElementRecord::texto)));
+            lists.entidad.push_back(kept_for_field(e.entidad, sizeof(ElementRecord::entidad)));
+            lists.tipo.push_back(kept_for_field(e.tipo, sizeof(ElementRecord::tipo)));
+            lists.propiedad.push_back(kept_for_field(e.propiedad, sizeof(ElementRecord::propiedad)));
+            lists.ids[kept++] = id;
         }
     }
+    if (progress != nullptr) progress->objects_read(count, count);
+    lists.ids.resize(kept);
+    lists.ids.shrink_to_fit();
 }
 
 }  // namespace
 
-void collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists) {
+void collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists,
+                      CollectProgress* progress) {
     try {
-        collect(plugin, request_code, lists);
+        collect(plugin, request_code, lists, progress);
     } catch (...) {
         // Out of memory while filling the lists: leave nothing to send rather than half a model,
         // and let the transfer know, so an update is not taken for an empty model.

@@ -7,10 +7,20 @@
 
 namespace kb {
 
+/// Told how far a collection has got, now and then (not for every object) and once at the end.
+class CollectProgress {
+public:
+    virtual ~CollectProgress() = default;
+    /// `done` of the request's `total` objects have been read.
+    virtual void objects_read(std::uint32_t done, std::uint32_t total) = 0;
+};
+
 /// Refills `lists` for the transfer's `request_code` (selected objects for a selection change or
-/// a drag, every object for an update). Objects without GUID and spatial containers keep empty
-/// texts at their index. When memory runs out the five text lists are left empty and
-/// std::bad_alloc reaches the caller.
-void collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists);
+/// a drag, every object for an update). Only the objects that become records take an entry:
+/// objects without GUID and spatial containers are read and left out, and each text keeps no
+/// more than its record field can take. When memory runs out the five text lists are left empty
+/// and std::bad_alloc reaches the caller.
+void collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists,
+                      CollectProgress* progress = nullptr);
 
 }  // namespace kb

@@ -73,6 +73,7 @@ RecordBlock build(const Plugin& plugin, std::int32_t codigo, const ElementLists&
     std::size_t records = 0;
     for (std::size_t i = 0; i < n; ++i)
         if (!lists.guid[i].empty()) ++records;
+    block.wanted = records;
     if (records == 0) return block;
     // The byte total travels as a 32-bit value.
     if (records > std::numeric_limits<std::uint32_t>::max() / element_record_size) {
@@ -137,6 +138,8 @@ RecordBlock build_element_records(const Plugin& plugin, std::int32_t request_cod
         // written: nothing is built and nothing may be sent.
         RecordBlock failed;
         failed.ok = false;
+        for (const std::u16string& guid : lists.guid)
+            if (!guid.empty()) ++failed.wanted;
         return failed;
     }
 }

@@ -48,11 +48,14 @@ struct RecordBlock {
     std::uint32_t total = 0;
     /// False when the block could not be obtained: nothing was built and nothing may be sent.
     bool ok = true;
+    /// The records the lists asked for, also when the block could not be had (then count is 0).
+    std::size_t wanted = 0;
 };
 
 /// Packs every element list entry with a non-empty GUID into a record whose codigo is the
 /// transfer's `request_code`; the propiedad field is the entry followed by the
-/// "#VOLUMEN#..#AREA#.." text. The lists are only read.
+/// "#VOLUMEN#..#AREA#.." text. The block is obtained once, at its final size, before any record
+/// is written. The lists are only read: the caller releases them once the block is built.
 RecordBlock build_element_records(const Plugin& plugin, std::int32_t request_code,
                                   const ElementLists& lists);
 

@@ -112,4 +112,18 @@ std::u16string widen_bytes(std::string_view bytes) {
     return out;
 }
 
+std::u16string format_grouped(std::uint64_t value) {
+    std::u16string digits;
+    do {
+        digits.push_back(static_cast<char16_t>(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    std::u16string out;
+    for (std::size_t i = digits.size(); i-- > 0;) {
+        out.push_back(digits[i]);
+        if (i != 0 && i % 3 == 0) out.push_back(u'.');
+    }
+    return out;
+}
+
 }  // namespace kb

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,9 @@ std::u16string format_fixed(double value);
 
 /// Appends the "%f" text of `value` to `out`, keeping at most its first `max_chars` characters.
 void append_fixed(std::u16string& out, double value, std::size_t max_chars);
+
+/// A whole number with "." between groups of three digits ("50.000"), whatever the locale.
+std::u16string format_grouped(std::uint64_t value);
 
 /// Each byte becomes the UTF-16 code unit of the same value (0x80..0xFF -> U+0080..U+00FF).
 std::u16string widen_bytes(std::string_view bytes);

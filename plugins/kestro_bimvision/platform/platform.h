@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "host_records.h"
@@ -49,6 +50,18 @@ struct CopyData {
     const void* bytes;        // lpData
 };
 
+/// A small window telling the user how a long update goes. It lives on a thread of its own with
+/// its own message loop (the host's thread never pumps messages for it), has no owner (an owner
+/// on another thread would join the two threads' input, and it would freeze with the viewer) and
+/// sits over the viewer's main window.
+class ProgressWindow {
+public:
+    /// Takes the window down and ends its thread, waiting for it: nothing of it outlives this.
+    virtual ~ProgressWindow() = default;
+    /// The text it shows from now on.
+    virtual void set_text(const char16_t* text) = 0;
+};
+
 /// Called once per top-level window, in the system's order; return false to stop.
 using WindowVisitor = bool (*)(WindowHandle window, std::uintptr_t context);
 
@@ -65,6 +78,9 @@ public:
                                           std::uint32_t size) = 0;
     /// CloseHandle.
     virtual void close_handle(ProcessHandle process) = 0;
+    /// False only when the process is known to have ended (or no process has that id); a process
+    /// that cannot be opened (higher rights) counts as running.
+    virtual bool process_running(ProcessId id) = 0;
     /// GetCurrentProcessId: the process the plugin runs in.
     virtual ProcessId current_process_id() = 0;
 };
@@ -84,6 +100,15 @@ public:
     /// MessageBoxW; returns when the user has closed it.
     virtual int message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
                             std::uint32_t style) = 0;
+    /// IsWindow: the handle still names a window.
+    virtual bool is_window(WindowHandle window) = 0;
+    /// GetTickCount: a clock in milliseconds that wraps around after 49.7 days.
+    virtual std::uint32_t tick_count() = 0;
+    /// Starts the progress window's thread; the window appears over `over` showing `text` once
+    /// `delay_ms` have passed, unless it is taken down before. Null when it cannot be had (the
+    /// update goes on without it).
+    virtual std::unique_ptr<ProgressWindow> open_progress(WindowHandle over, const char16_t* text,
+                                                          std::uint32_t delay_ms) = 0;
     /// GetWindowLongW(window, GWL_WNDPROC).
     virtual WindowProc window_proc(WindowHandle window) = 0;
     /// SetWindowLongW(window, GWL_WNDPROC, proc); returns the previous procedure.

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "progress_window.h"
 #include "test_window.h"
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -57,6 +60,22 @@ TEST(Win32Processes, ProcessThatDoesNotExistCannotBeOpened) {
     EXPECT_EQ(processes.open_process(kb::platform::process_query_limited_information, false,
                                      0xFFFFFFF0u),
               nullptr);
+}
+
+TEST(Win32Processes, ARunningProcessRunsAndAnEndedOneOrNoneDoesNot) {
+    kb::win32::Win32ProcessList processes;
+    EXPECT_TRUE(processes.process_running(GetCurrentProcessId()));
+    EXPECT_FALSE(processes.process_running(0xFFFFFFF0u));
+    // A child that has ended: its id is still taken (its handle is open here), it is not running.
+    wchar_t command[] = L"cmd.exe /c exit 0";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &child));
+    kb::win32::UniqueHandle process(child.hProcess), thread(child.hThread);
+    ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+    EXPECT_FALSE(processes.process_running(child.dwProcessId));
 }
 
 // ---- windows ----
@@ -141,6 +160,93 @@ TEST_F(Win32Windows, SubclassReplacesTheProcedureAndPassesMessagesDown) {
     EXPECT_EQ(windows_.set_window_proc(window_, original),
               reinterpret_cast<kb::platform::WindowProc>(&doubling_proc));
     EXPECT_EQ(SendMessageW(window_, kbtest::probe_message, 0, 0), kbtest::probe_answer);
+}
+
+TEST_F(Win32Windows, AWindowIsAWindowUntilItIsDestroyed) {
+    HWND other = kbtest::create_test_window(L"Otra ventana");
+    ASSERT_NE(other, nullptr);
+    EXPECT_TRUE(windows_.is_window(window_));
+    EXPECT_TRUE(windows_.is_window(other));
+    DestroyWindow(other);
+    EXPECT_FALSE(windows_.is_window(other));
+}
+
+// ---- the progress window ----
+
+// The threads of this process.
+int thread_count() {
+    kb::win32::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    return count;
+}
+
+HWND progress_window() { return FindWindowW(L"KestroBimVisionProgress", nullptr); }
+
+// The text of the progress window's label, read through its own thread.
+std::wstring progress_text(HWND progress) {
+    HWND label = GetWindow(progress, GW_CHILD);
+    wchar_t text[200] = {};
+    if (label != nullptr) GetWindowTextW(label, text, 200);
+    return text;
+}
+
+// Waits, without pumping a message on this thread, until `done` holds; false after 30 s.
+template <typename Done>
+bool without_pumping_until(Done done) {
+    for (int i = 0; i < 1500; ++i) {
+        if (done()) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+TEST_F(Win32Windows, ProgressShowsOverTheViewerOnItsOwnThreadAndLeavesNoThreadBehind) {
+    RECT viewer{100, 100, 900, 700};
+    SetWindowPos(window_, nullptr, viewer.left, viewer.top, 800, 600, SWP_NOZORDER);
+    GetWindowRect(window_, &viewer);
+    const int threads = thread_count();
+    ASSERT_GT(threads, 0);
+    {
+        auto progress = windows_.open_progress(window_, u"Leyendo 0 de 50.000 elementos", 0);
+        ASSERT_NE(progress, nullptr);
+        // This thread never pumps a message: the window comes up and changes on its own thread.
+        HWND shown = nullptr;
+        ASSERT_TRUE(without_pumping_until([&] { return (shown = progress_window()) != nullptr &&
+                                                       IsWindowVisible(shown); }));
+        EXPECT_EQ(thread_count(), threads + 1);
+        EXPECT_NE(GetWindowThreadProcessId(shown, nullptr), GetCurrentThreadId());
+        EXPECT_EQ(GetWindow(shown, GW_OWNER), nullptr) << "owned by another thread's window";
+        EXPECT_EQ(GetParent(shown), nullptr);
+        RECT r{};
+        GetWindowRect(shown, &r);
+        const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        EXPECT_TRUE(PtInRect(&viewer, middle)) << "not over the viewer's window";
+        EXPECT_EQ(progress_text(shown), L"Leyendo 0 de 50.000 elementos");
+        progress->set_text(u"KESTRO est\u00E1 recibiendo 50.000 elementos");
+        EXPECT_TRUE(without_pumping_until(
+            [&] { return progress_text(shown) == L"KESTRO est\u00E1 recibiendo 50.000 elementos"; }));
+        EXPECT_NE(GetForegroundWindow(), shown) << "the progress took the focus";
+    }
+    // Taken down, and its thread ended, by the time the object is gone.
+    EXPECT_EQ(progress_window(), nullptr);
+    EXPECT_EQ(thread_count(), threads);
+
+    // Closed before its delay ran out: it never appeared, and it did not wait for the delay.
+    const DWORD start = GetTickCount();
+    {
+        auto progress = windows_.open_progress(window_, u"nunca", 600000);
+        ASSERT_NE(progress, nullptr);
+        Sleep(200);
+        EXPECT_EQ(progress_window(), nullptr);
+    }
+    EXPECT_LT(GetTickCount() - start, 60000u);
+    EXPECT_EQ(thread_count(), threads);
 }
 
 // ---- the module ----

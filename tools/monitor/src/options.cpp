@@ -20,7 +20,8 @@ bool parse_number(const std::wstring& text, long long& out) {
 const char usage[] =
     "usage: KESTRO_monitor.exe [--out FILE.jsonl] [--windows N] [--send-guid GUID] [--send-row N]\n"
     "         [--send-raw null|nonul|long|empty|bare] [--send-after N] [--quit-after N] [--timeout MS]\n"
-    "         [--screenshot FILE.bmp] [--answer-inside once|always] [--stall SECONDS]\n"
+    "         [--screenshot FILE.bmp] [--answer-inside once|always] [--stall SECONDS] [--exit-inside N]\n"
+    "         [--slow-inside MS] [--stack-mb MB]\n"
     "       KESTRO_monitor.exe --send-raw-bytes N --to-class CLASS [--dwdata D] [--fill BYTE] [--repeat R]\n"
     "         [--out FILE.jsonl] [--timeout MS]\n"
     "       KESTRO_monitor.exe --close-monitors\n"
@@ -32,7 +33,8 @@ const char help_text[] =
     "Sender mode sends N raw bytes to the first window of CLASS; it looks for the window for\n"
     "--timeout MS (default 10000) and waits at most 60 s for each send.\n"
     "Exit codes: 0 ok; 2 bad command line; 3 --timeout ran out; 4 no window of the class (sender);\n"
-    "  5 the windows could not be created; 6 internal error; 7 a send was not answered (sender).\n"
+    "  5 the windows could not be created; 6 internal error; 7 a send was not answered (sender);\n"
+    "  8 left on purpose while taking message N (--exit-inside N).\n"
     "See tools/monitor/README.md.\n";
 
 std::string to_latin1(const std::wstring& wide) {
@@ -117,6 +119,12 @@ bool parse_options(const std::vector<std::wstring>& args, Options& o, ParseError
                 return false;
         } else if (a == L"--stall") {
             if (!number(o.stall_seconds) || o.stall_seconds < 0 || o.stall_seconds > 3600) return false;
+        } else if (a == L"--stack-mb") {
+            if (!number(o.stack_mb) || o.stack_mb < 1 || o.stack_mb > 4095) return false;
+        } else if (a == L"--exit-inside") {
+            if (!number(o.exit_inside) || o.exit_inside < 1) return false;
+        } else if (a == L"--slow-inside") {
+            if (!number(o.slow_inside_ms) || o.slow_inside_ms < 0 || o.slow_inside_ms > 3600000) return false;
         } else if (a == L"--close-monitors") {
             o.close_monitors = true;
         } else if (a == L"--send-raw-bytes") {

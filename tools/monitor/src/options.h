@@ -16,6 +16,7 @@ inline constexpr int exit_no_window = 4;      // sender mode: no window of the c
 inline constexpr int exit_no_ui = 5;          // the monitor's windows could not be created
 inline constexpr int exit_internal = 6;
 inline constexpr int exit_not_delivered = 7;  // sender mode: a send was not answered within the time-out
+inline constexpr int exit_inside = 8;          // --exit-inside: left while taking the N-th message
 
 enum class ActionKind { guid, row, raw };
 
@@ -45,6 +46,11 @@ struct Options {
     // Answering from inside the handler: 0 never, 1 the first message only, 2 every message.
     int answer_inside = 0;
     long long stall_seconds = 0;  // once ready, take no messages for this long
+    // The stack reserve of the thread that owns the windows, in MB; 0: as large as the address
+    // space allows (Wine hands an incoming WM_COPYDATA over on that stack).
+    long long stack_mb = 0;
+    long long exit_inside = 0;    // end the process inside the handler of this message (0: never)
+    long long slow_inside_ms = 0; // take this long inside the handler of every message
 };
 
 /// Why the command line was refused: the option and the value at fault.

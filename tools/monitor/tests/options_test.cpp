@@ -10,7 +10,8 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     monitor::ParseError e;
     ASSERT_TRUE(monitor::parse_options({L"--send-row", L"2", L"--send-guid", L"G\u00E9\u20AC", L"--send-raw", L"bare",
                                         L"--send-after", L"3", L"--quit-after", L"0", L"--windows", L"16",
-                                        L"--answer-inside", L"always", L"--out", L"C:\\a b.jsonl"},
+                                        L"--answer-inside", L"always", L"--exit-inside", L"2", L"--slow-inside", L"1500",
+                                        L"--stack-mb", L"64", L"--out", L"C:\\a b.jsonl"},
                                        o, e))
         << monitor::describe(e);
     ASSERT_EQ(o.after_first.size(), 3u);
@@ -22,6 +23,9 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     EXPECT_EQ(o.quit_after, 0);
     EXPECT_EQ(o.windows, 16);
     EXPECT_EQ(o.answer_inside, 2);
+    EXPECT_EQ(o.exit_inside, 2);
+    EXPECT_EQ(o.slow_inside_ms, 1500);
+    EXPECT_EQ(o.stack_mb, 64);
     EXPECT_EQ(o.out, L"C:\\a b.jsonl");
     EXPECT_TRUE(monitor::wants_help({L"--out", L"x", L"/?"}));
     EXPECT_FALSE(monitor::wants_help({L"--out", L"x"}));
@@ -32,8 +36,10 @@ TEST(MonitorOptions, ARefusalNamesTheArgumentAtFault) {
         {{L"--windows", L"x"}, "--windows: \"x\" is not a whole number"},
         {{L"--windows", L"17"}, "--windows: 17 is out of range"},
         {{L"--repeat"}, "--repeat needs a value"},
+        {{L"--stack-mb", L"0"}, "--stack-mb: 0 is out of range"},
         {{L"--send-raw", L"huge"}, "--send-raw: \"huge\" is not an accepted value"},
         {{L"--bogus"}, "unknown argument \"--bogus\""},
+        {{L"--exit-inside", L"0"}, "--exit-inside: 0 is out of range"},
         {{L"--send-raw-bytes", L"10"}, "--send-raw-bytes and --to-class go together"},
     };
     for (const auto& [args, message] : cases) {

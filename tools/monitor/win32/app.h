@@ -48,6 +48,7 @@ struct App {
     int exit_code = 0;
     bool quitting = false;
     bool answered_inside = false;
+    std::size_t stack_reserve = 0;  // of the thread that owns the windows
 };
 
 extern App app;

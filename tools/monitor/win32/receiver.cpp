@@ -56,6 +56,15 @@ void step() {
 
 LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
     ++app.messages;
+    if (app.options.exit_inside > 0 && app.messages == static_cast<unsigned long long>(app.options.exit_inside)) {
+        // KESTRO failing while it takes a message: the process ends inside the handler, and the
+        // viewer's send never gets its answer.
+        log_line("{\"event\":\"exit-inside\",\"sequence\":" + std::to_string(app.messages) + "}");
+        ExitProcess(exit_inside);
+    }
+    // A KESTRO slow to take an update: the viewer's send waits (the monitor is not hung, it is
+    // busy with the message).
+    if (app.options.slow_inside_ms > 0) Sleep(static_cast<DWORD>(app.options.slow_inside_ms));
     app.last_receiver = w.hwnd;
     Message message;
     Arrival arrival;
@@ -146,7 +155,8 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w_param, LPARAM l_p
 }
 
 std::string ready_line() {
-    std::string ready = "{\"event\":\"ready\",\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"windows\":[";
+    std::string ready = "{\"event\":\"ready\",\"pid\":" + std::to_string(GetCurrentProcessId()) +
+                        ",\"stack_reserve\":" + std::to_string(app.stack_reserve) + ",\"windows\":[";
     for (std::size_t i = 0; i < app.windows.size(); ++i) {
         if (i) ready += ',';
         ready += handle_number(app.windows[i].hwnd);

@@ -70,6 +70,21 @@ Parsed<Options> parse_command_line(const std::vector<std::u16string>& args) {
         } else if (a == u"--host-select-sync") {
             o.host_select_sync = true;
             continue;
+        } else if (a == u"--address-space-left") {
+            const std::u16string* text = i + 1 < args.size() ? &args[i + 1] : nullptr;
+            std::uint32_t mb = 0;
+            bool ok = text && !text->empty() && text->size() <= 4;
+            for (std::size_t k = 0; ok && k < text->size(); ++k) {
+                ok = (*text)[k] >= u'0' && (*text)[k] <= u'9';
+                mb = mb * 10 + ((*text)[k] - u'0');
+            }
+            if (!ok || mb == 0) {
+                r.error = "--address-space-left needs a number of MB from 1 to 9999";
+                return r;
+            }
+            o.address_space_left_mb = mb;
+            ++i;
+            continue;
         } else {
             r.error = "unknown argument " + quoted(a);
             return r;

@@ -36,6 +36,9 @@ struct Options {
     /// Selection changes made through `select` call the selection-change handler at once, from
     /// inside the host call, as some viewers do.
     bool host_select_sync = false;
+    /// When non-zero: before the plugin loads, the viewer reserves its address space until no
+    /// free range is larger than this many MB (a loaded viewer's scattered address space in small).
+    std::uint32_t address_space_left_mb = 0;
 };
 
 enum class ActionKind {

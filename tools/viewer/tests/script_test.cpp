@@ -2,6 +2,7 @@
 
 #include "model.h"
 #include "script.h"
+#include "text.h"
 
 namespace bvs {
 namespace {
@@ -25,6 +26,18 @@ TEST(CommandLine, SynchronousSelectionReportsAreAFlagOfTheirOwn) {
     EXPECT_TRUE(r.value.host_select_sync);
     EXPECT_FALSE(r.value.host_select_notifies);
     EXPECT_FALSE(parse_command_line({u"--model", u"m.json"}).value.host_select_sync);
+}
+
+TEST(CommandLine, AddressSpaceLeftIsAWholeNumberOfMegabytes) {
+    auto r = parse_command_line({u"--model", u"m.json", u"--address-space-left", u"16"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.address_space_left_mb, 16u);
+    EXPECT_EQ(parse_command_line({u"--model", u"m.json"}).value.address_space_left_mb, 0u);
+    for (const char16_t* bad : {u"0", u"x", u"-5", u"12345", u""})
+        EXPECT_NE(parse_command_line({u"--model", u"m", u"--address-space-left", bad}).error.find("--address-space-left"),
+                  std::string::npos)
+            << utf16_to_utf8(bad);
+    EXPECT_FALSE(parse_command_line({u"--model", u"m", u"--address-space-left"}).ok());
 }
 
 TEST(CommandLine, RefusesMissingModelValuesAndUnknownArguments) {

@@ -14,7 +14,7 @@ namespace {
 const char usage[] =
     "usage: bimvision_substitute.exe --model FILE.json [--plugin DLL] [--log FILE.jsonl]\n"
     "         [--script \"action; action; ...\"] [--screenshot FILE.bmp|FILE.png]\n"
-    "         [--host-select-notifies] [--host-select-sync]";
+    "         [--host-select-notifies] [--host-select-sync] [--address-space-left MB]";
 
 const char help_text[] =
     "A stand-in IFC viewer: loads the plugin DLL, serves the model snapshot through the host\n"

@@ -75,6 +75,22 @@ void ViewerApp::drag_enter(const char* source) {
     log_.write({{"event", "drag_enter_done"}, {"source", source}, {"result", r}});
 }
 
+void ViewerApp::click(std::size_t button, const char* source) {
+    // The memory figures bracket the outermost click only: a click run from inside a message box
+    // the handler opened belongs to the outer one's figures.
+    const bool outermost = !memory_watch_.running();
+    if (outermost) memory_watch_.start();
+    host_.click_button(button, source);
+    if (!outermost) return;
+    const MemoryFigures f = memory_watch_.stop();
+    log_.write({{"event", "memory"},
+                {"private_bytes", f.private_bytes},
+                {"peak_private_bytes", f.peak_private_bytes},
+                {"peak_pagefile_usage", f.peak_pagefile_usage},
+                {"largest_free", f.largest_free},
+                {"large_address_aware", f.large_address_aware}});
+}
+
 void ViewerApp::unload_plugin() {
     if (plugin_ == nullptr) return;
     using UnloadFn = void(__stdcall*)();

@@ -88,7 +88,7 @@ LRESULT ViewerApp::on_ribbon(HWND h, UINT m, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
         if (HIWORD(wp) == BN_CLICKED) {
             std::size_t i = LOWORD(wp) - first_button_control;
-            if (i < host_.buttons().size()) host_.click_button(i, "user");
+            if (i < host_.buttons().size()) click(i, "user");
             return 0;
         }
         break;

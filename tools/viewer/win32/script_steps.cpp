@@ -42,7 +42,7 @@ void ViewerApp::run_step() {
         // The next action is queued first: a message box opened by the handler runs its own
         // message loop, in which the following actions (dismiss-dialog) then run.
         post_next_step();
-        host_.click_button(a.number, "script");
+        click(a.number, "script");
         return;
     case ActionKind::select:
         if (!do_select(a)) return;

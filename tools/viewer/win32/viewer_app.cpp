@@ -50,6 +50,10 @@ int ViewerApp::run(HINSTANCE instance) {
     }
     log_.write({{"event", "window"}, {"main", handle_value(main_)}, {"list", handle_value(list_)}});
 
+    if (options_.address_space_left_mb != 0) {
+        const std::uint64_t left = hold_address_space(std::uint64_t{options_.address_space_left_mb} << 20);
+        log_.write({{"event", "address_space_held"}, {"largest_free", left}});
+    }
     if (!options_.plugin.empty() && !load_plugin()) {
         DestroyWindow(main_);
         return exit_bad_plugin;

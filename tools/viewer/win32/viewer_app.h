@@ -5,7 +5,7 @@
 //   ribbon.cpp         the plugin's buttons, their icons and tooltips, the status text
 //   object_list.cpp    the object list and the selection it shares with the host
 //   plan_view.cpp      the plan view (its drawing is worked out in src/plan_layout)
-//   plugin_loader.cpp  loading the plugin, its entry points, unloading it
+//   plugin_loader.cpp  loading the plugin, its entry points (a click with its memory figures), unloading it
 //   script_steps.cpp   the scripted actions, their waits and time-outs, dialogs
 //   screenshot.cpp     the window saved as an image file
 #pragma once
@@ -23,6 +23,7 @@
 #include "copydata_log.h"
 #include "event_log.h"
 #include "host_api.h"
+#include "memory_watch.h"
 #include "model.h"
 #include "script.h"
 
@@ -84,6 +85,7 @@ private:
     bool load_plugin();
     void unload_plugin();
     void drag_enter(const char* source);
+    void click(std::size_t button, const char* source);
 
     // object list
     void set_up_list();
@@ -126,6 +128,7 @@ private:
     HostApi host_{log_};
     std::shared_ptr<const Model> model_;
     std::uint64_t copydata_count_ = 0;
+    MemoryWatch memory_watch_;
 
     HINSTANCE instance_ = nullptr;
     HWND main_ = nullptr;

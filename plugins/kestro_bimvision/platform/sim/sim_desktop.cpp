@@ -2,8 +2,32 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace kb::sim {
+
+namespace {
+
+// Records what the plugin shows in the progress window it opened, by index: the list of
+// windows may grow while this one is open.
+class SimProgressWindow final : public platform::ProgressWindow {
+public:
+    SimProgressWindow(SimDesktop& desktop, std::size_t index) : desktop_(desktop), index_(index) {}
+    ~SimProgressWindow() override {
+        ProgressShown& p = desktop_.progress[index_];
+        p.closed = true;
+        p.closed_at = desktop_.clock_ms;
+    }
+    void set_text(const char16_t* text) override {
+        desktop_.progress[index_].texts.emplace_back(text != nullptr ? text : u"");
+    }
+
+private:
+    SimDesktop& desktop_;
+    std::size_t index_;
+};
+
+}  // namespace
 
 SimProcess& SimDesktop::add_process(ProcessId id, std::string image_path) {
     processes.push_back({id, std::move(image_path)});
@@ -95,10 +119,45 @@ ProcessId SimDesktop::window_process_id(WindowHandle window) {
 
 ProcessId SimDesktop::current_process_id() { return current_process; }
 
+bool SimDesktop::process_running(ProcessId id) {
+    const SimProcess* p = find_process(id);
+    return p != nullptr && p->running;
+}
+
+bool SimDesktop::is_window(WindowHandle window) { return find_window(window) != nullptr; }
+
+std::uint32_t SimDesktop::tick_count() {
+    clock_ms += clock_step_ms;
+    return clock_ms;
+}
+
+std::unique_ptr<platform::ProgressWindow> SimDesktop::open_progress(WindowHandle over,
+                                                                    const char16_t* text,
+                                                                    std::uint32_t delay_ms) {
+    ProgressShown p;
+    p.over = over;
+    p.opened_at = clock_ms;
+    p.delay_ms = delay_ms;
+    p.texts.emplace_back(text != nullptr ? text : u"");
+    progress.push_back(std::move(p));
+    return std::make_unique<SimProgressWindow>(*this, progress.size() - 1);
+}
+
 platform::SendResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle from,
                                                 const platform::CopyData& data,
                                                 std::uint32_t timeout_ms) {
     send_timeouts.push_back(timeout_ms);
+    if (dies_during_send != 0) {
+        // The receiver ends while it takes the message: its windows go, its id stays listed.
+        for (SimProcess& p : processes)
+            if (p.id == dies_during_send) p.running = false;
+        const ProcessId dead = dies_during_send;
+        windows.erase(std::remove_if(windows.begin(), windows.end(),
+                                     [dead](const SimWindow& w) { return w.owner == dead; }),
+                      windows.end());
+        dies_during_send = 0;
+        return {send_outcome, 0, send_error};
+    }
     if (send_outcome != platform::SendOutcome::delivered) return {send_outcome, 0, send_error};
     SentMessage m;
     m.to = to;
@@ -123,7 +182,9 @@ platform::SendResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle fr
 
 int SimDesktop::message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
                             std::uint32_t style) {
-    message_boxes.push_back({owner, text ? text : u"", caption ? caption : u"", style});
+    const auto open = static_cast<std::size_t>(std::count_if(
+        progress.begin(), progress.end(), [](const ProgressShown& p) { return !p.closed; }));
+    message_boxes.push_back({owner, text ? text : u"", caption ? caption : u"", style, open});
     return 1;  // IDOK
 }
 

@@ -25,6 +25,7 @@ struct SimProcess {
     std::string image_path;  // device form, 8-bit, as the system hands it out
     bool openable = true;    // false: the open with the rights asked for is refused
     bool readable = true;    // false: the image-name query fails
+    bool running = true;     // false: it has ended (its id may still be listed)
 };
 
 struct SimWindow {
@@ -53,6 +54,19 @@ struct MessageBoxShown {
     std::u16string text;
     std::u16string caption;
     std::uint32_t style = 0;
+    std::size_t progress_open = 0;  // progress windows still up when it was shown
+};
+
+/// A progress window the plugin opened: what it showed, and when (on the desktop's clock).
+struct ProgressShown {
+    WindowHandle over = nullptr;
+    std::uint32_t opened_at = 0;
+    std::uint32_t delay_ms = 0;
+    std::vector<std::u16string> texts;  // the first text and every later one, in order
+    bool closed = false;                // taken down, its thread ended
+    std::uint32_t closed_at = 0;
+    /// Whether it appeared on screen: its delay ran out before it was taken down.
+    bool appeared() const { return closed ? closed_at - opened_at >= delay_ms : false; }
 };
 
 struct ForwardedMessage {
@@ -84,6 +98,13 @@ public:
     /// reaches the receiving window; `send_error` is the system's error code then.
     platform::SendOutcome send_outcome = platform::SendOutcome::delivered;
     std::uint32_t send_error = 0;
+    /// The receiving process dies while it takes a send (its windows go with it): the send then
+    /// ends with `send_outcome` and `send_error` as a real system reports it.
+    ProcessId dies_during_send = 0;
+    /// The clock tick_count reads; every reading first moves it on by `clock_step_ms` (a host
+    /// whose every step takes that long), and a test may move it on itself.
+    std::uint32_t clock_ms = 0;
+    std::uint32_t clock_step_ms = 0;
 
     // ---- what the plugin did (tests read these) ----
     std::vector<std::uint32_t> enum_buffer_sizes;  // the byte size handed to each process scan
@@ -97,6 +118,7 @@ public:
     std::vector<MessageBoxShown> message_boxes;
     std::vector<ForwardedMessage> forwarded;
     std::vector<ModuleHandle> pinned;
+    std::vector<ProgressShown> progress;
 
     /// Process handles that were opened and not closed yet.
     std::size_t open_handles() const { return open_.size(); }
@@ -122,6 +144,7 @@ public:
                                   std::uint32_t size) override;
     void close_handle(ProcessHandle process) override;
     ProcessId current_process_id() override;
+    bool process_running(ProcessId id) override;
 
     // ---- WindowSystem ----
     void enum_windows(platform::WindowVisitor visit, std::uintptr_t context) override;
@@ -131,6 +154,11 @@ public:
                                         std::uint32_t timeout_ms) override;
     int message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,
                     std::uint32_t style) override;
+    bool is_window(WindowHandle window) override;
+    std::uint32_t tick_count() override;
+    std::unique_ptr<platform::ProgressWindow> open_progress(WindowHandle over,
+                                                            const char16_t* text,
+                                                            std::uint32_t delay_ms) override;
     WindowProc window_proc(WindowHandle window) override;
     WindowProc set_window_proc(WindowHandle window, WindowProc proc) override;
     MessageResult call_window_proc(WindowProc previous, WindowHandle window,

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include "progress_window.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -73,6 +75,12 @@ void Win32ProcessList::close_handle(platform::ProcessHandle process) {
 
 platform::ProcessId Win32ProcessList::current_process_id() { return GetCurrentProcessId(); }
 
+bool Win32ProcessList::process_running(platform::ProcessId id) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;  // no process with that id
+    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
 // ---- windows ----
 
 void Win32WindowSystem::enum_windows(platform::WindowVisitor visit, std::uintptr_t context) {
@@ -123,6 +131,17 @@ int Win32WindowSystem::message_box(platform::WindowHandle owner, const char16_t*
                                    const char16_t* caption, std::uint32_t style) {
     return MessageBoxW(to_hwnd(owner), reinterpret_cast<LPCWSTR>(text),
                        reinterpret_cast<LPCWSTR>(caption), style);
+}
+
+bool Win32WindowSystem::is_window(platform::WindowHandle window) {
+    return IsWindow(to_hwnd(window)) != FALSE;
+}
+
+std::uint32_t Win32WindowSystem::tick_count() { return GetTickCount(); }
+
+std::unique_ptr<platform::ProgressWindow> Win32WindowSystem::open_progress(
+    platform::WindowHandle over, const char16_t* text, std::uint32_t delay_ms) {
+    return Win32ProgressWindow::open(over, text, delay_ms);
 }
 
 platform::WindowProc Win32WindowSystem::window_proc(platform::WindowHandle window) {

@@ -18,6 +18,9 @@ public:
                                   std::uint32_t size) override;
     void close_handle(platform::ProcessHandle process) override;
     platform::ProcessId current_process_id() override;
+    /// Opens the process for SYNCHRONIZE and asks whether it has ended; a process that cannot be
+    /// opened for any reason but a bad id counts as running.
+    bool process_running(platform::ProcessId id) override;
 };
 
 class Win32WindowSystem final : public platform::WindowSystem {
@@ -33,6 +36,12 @@ public:
                                         std::uint32_t timeout_ms) override;
     int message_box(platform::WindowHandle owner, const char16_t* text, const char16_t* caption,
                     std::uint32_t style) override;
+    bool is_window(platform::WindowHandle window) override;
+    std::uint32_t tick_count() override;
+    /// A Win32ProgressWindow (progress_window.h).
+    std::unique_ptr<platform::ProgressWindow> open_progress(platform::WindowHandle over,
+                                                            const char16_t* text,
+                                                            std::uint32_t delay_ms) override;
     platform::WindowProc window_proc(platform::WindowHandle window) override;
     platform::WindowProc set_window_proc(platform::WindowHandle window,
                                          platform::WindowProc proc) override;
