@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <locale>
+#include <map>
 #include <sstream>
 
 namespace ifc2snapshot {
@@ -94,18 +96,95 @@ bool names_building_objects(std::string_view attribute) {
     return false;
 }
 
+// The top-level arguments of an entity's STEP line "#1=IFCX(a,(b,c),'d,e');".
+std::vector<std::wstring> step_arguments(const std::string& line) {
+    std::vector<std::wstring> args;
+    const size_t open = line.find('(');
+    if (open == std::string::npos) return args;
+    int depth = 0;
+    bool in_text = false;
+    std::string current;
+    for (size_t i = open + 1; i < line.size(); ++i) {
+        const char c = line[i];
+        if (in_text) {
+            if (c == '\'') in_text = false;
+        } else if (c == '\'') {
+            in_text = true;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && depth == 0) {
+            args.emplace_back(current.begin(), current.end());
+            return args;
+        } else if (c == ')') {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            args.emplace_back(current.begin(), current.end());
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    return args;
+}
+
+// The names of an entity's attributes in STEP order. The library's getAttributes leaves out
+// lists that are empty, which shifts every later name; so the names come from a copy of the
+// entity whose empty lists each name one entity (any will do: a reference of the wrong type
+// still takes a place in the list).
+std::vector<std::string> attribute_names(const shared_ptr<BuildingEntity>& entity, const std::string& keyword,
+                                         const std::vector<size_t>& lists,
+                                         const std::map<int, shared_ptr<BuildingEntity>>& entities) {
+    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
+    std::vector<std::string> names;
+    std::stringstream line;
+    line.imbue(std::locale::classic());
+    entity->getStepLine(line);
+    std::vector<std::wstring> args = step_arguments(line.str());
+    const std::wstring one_item = L"(#" + std::to_wstring(entity->m_entity_id) + L")";
+    bool any_empty = false;
+    for (size_t k = 0; k < args.size(); ++k)
+        if (args[k] == L"()" || (std::find(lists.begin(), lists.end(), k) != lists.end() && args[k] == L"$")) {
+            args[k] = one_item;
+            any_empty = true;
+        }
+    if (any_empty) {
+        const std::unique_ptr<BuildingEntity> probe(EntityFactory::createEntityObject(keyword));
+        if (probe) {
+            try {
+                probe->readStepArguments(args, entities);
+                probe->getAttributes(attributes);
+            } catch (...) {
+                attributes.clear();  // named as the library has it
+            }
+        }
+    }
+    if (attributes.empty()) entity->getAttributes(attributes);
+    for (auto& [name, value] : attributes) names.push_back(name);
+    return names;
+}
+
 // Names each unresolved reference's attribute from the entity the reader made.
 void name_attributes(BuildingModel& model, std::vector<UnresolvedReference>& unresolved) {
     const auto& entities = model.getMapIfcEntities();
-    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
-    for (auto& u : unresolved) {
-        const auto found = entities.find(u.from);
-        if (found == entities.end() || !found->second) continue;
-        attributes.clear();
-        found->second->getAttributes(attributes);
-        if (u.argument < attributes.size()) u.attribute = attributes[u.argument].first;
-        u.names_object = !u.in_file && dynamic_pointer_cast<IfcRelationship>(found->second) &&
-                         names_building_objects(u.attribute);
+    std::vector<std::string> names;
+    std::vector<size_t> lists;
+    for (size_t i = 0; i < unresolved.size();) {
+        // The references of one instance follow each other.
+        size_t end = i;
+        lists.clear();
+        for (; end < unresolved.size() && unresolved[end].from == unresolved[i].from; ++end)
+            if (unresolved[end].in_list) lists.push_back(unresolved[end].argument);
+        const auto found = entities.find(unresolved[i].from);
+        if (found != entities.end() && found->second) {
+            names = attribute_names(found->second, unresolved[i].keyword, lists, entities);
+            const bool relationship = dynamic_pointer_cast<IfcRelationship>(found->second) != nullptr;
+            for (size_t k = i; k < end; ++k) {
+                auto& u = unresolved[k];
+                if (u.argument < names.size()) u.attribute = names[u.argument];
+                u.names_object = relationship && names_building_objects(u.attribute);
+            }
+        }
+        i = end;
     }
 }
 
@@ -205,6 +284,7 @@ ReadModel read_ifc_content(std::string content) {
     PreparedStep prepared = prepare_for_reader(content, &reader_makes);
     std::string().swap(content);
     result.unresolved = std::move(prepared.unresolved);
+    result.unknown = std::move(prepared.unknown);
 
     result.model = std::make_shared<BuildingModel>();
     auto reader = std::make_shared<ReaderSTEP>();

@@ -103,6 +103,9 @@ private:
                 if (pass_ == Pass::find_instances) instances_.push_back(entity_);
             } else if (pass_ == Pass::find_instances) {
                 unreadable_.push_back(entity_);
+            } else {
+                unknown_from_ = i_;
+                unknown_keyword_.assign(s_.substr(word, i_ - word));
             }
         } else {
             const size_t word = i_;
@@ -117,6 +120,13 @@ private:
             }
         }
         body(simple);
+        if (unknown_from_ != std::string_view::npos) {
+            size_t end = i_;
+            while (end > unknown_from_ && s_[end - 1] != ')') --end;  // back over ';'
+            prepared_->unknown.push_back(
+                {entity_, unknown_keyword_, split_arguments(s_.substr(unknown_from_, end - unknown_from_))});
+            unknown_from_ = std::string_view::npos;
+        }
     }
 
     // The rest of a statement, up to and including its ';'.
@@ -182,7 +192,7 @@ private:
             return;
         }
         const bool in_file = std::binary_search(unreadable_.begin(), unreadable_.end(), target);
-        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, {}, false});
+        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, depth > 1, {}, false});
         std::string& o = prepared_->text;
         if (depth == 1) {  // an attribute of its own: unset
             o.push_back('$');
@@ -205,9 +215,43 @@ private:
     bool in_data_ = false;
     int entity_ = 0;
     std::string keyword_;
+    size_t unknown_from_ = std::string_view::npos;  // where an instance of an unknown type starts
+    std::string unknown_keyword_;
 };
 
 } // namespace
+
+std::vector<std::string> split_arguments(std::string_view parameters) {
+    std::vector<std::string> args;
+    size_t i = 0;
+    while (i < parameters.size() && is_space(parameters[i])) ++i;
+    if (i >= parameters.size() || parameters[i] != '(') return args;
+    int depth = 0;
+    size_t start = i + 1;
+    auto add = [&](size_t end) {
+        size_t b = start, e = end;
+        while (b < e && is_space(parameters[b])) ++b;
+        while (e > b && is_space(parameters[e - 1])) --e;
+        args.emplace_back(parameters.substr(b, e - b));
+    };
+    for (++i; i < parameters.size(); ++i) {
+        const char c = parameters[i];
+        if (c == '\'') {
+            const size_t end = string_end(parameters, i);
+            if (end == std::string_view::npos) break;
+            i = end;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && depth > 0) {
+            --depth;
+        } else if (c == ')' || (c == ',' && depth == 0)) {
+            add(i);
+            start = i + 1;
+            if (c == ')') return args;
+        }
+    }
+    return args;  // unbalanced: what could be read
+}
 
 PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable) {
     std::unordered_map<std::string, bool> known;

@@ -19,14 +19,27 @@ struct UnresolvedReference {
     size_t argument = 0;      // #from's attribute that holds the reference, counted from 0
     int to = 0;
     bool in_file = false;     // #to is in the file, of a type the reader does not know
+    bool in_list = false;     // an item of a list (left out of it), not an attribute of its own
     std::string attribute;    // the attribute's name, filled in once the reader has #from
-    bool names_object = false;  // missing from the file, where a relationship names a building object
+    bool names_object = false;  // where a relationship names a building object (RelatedObjects, ...)
+};
+
+/// An instance of a type the reader cannot make, as the file states it.
+struct UnknownInstance {
+    int id = 0;
+    std::string keyword;              // as written, e.g. "IFCELECTRICDISTRIBUTIONPOINT"
+    std::vector<std::string> arguments;  // its top-level arguments as written, e.g. "'Cuadro'", "$", "#41"
 };
 
 struct PreparedStep {
     std::string text;
     std::vector<UnresolvedReference> unresolved;
+    std::vector<UnknownInstance> unknown;  // in file order
 };
+
+/// The top-level arguments of an instance's parameter list "(a,(b,c),'d,e')" as written,
+/// without the blanks around them; texts and nested lists stay whole.
+std::vector<std::string> split_arguments(std::string_view parameters);
 
 /// Rewrites the file for the reader. `readable` says whether the reader can make an entity of a
 /// type (the keyword in capitals); instances of other types count as missing. An unresolved
