@@ -226,6 +226,32 @@ TEST(DanglingReferences, ObjectsLostThroughThemRefuseTheFileUnlessAllowed) {
     EXPECT_EQ(nlohmann::json::parse(read_file(out))["objects"].size(), 3u);
 }
 
+// A list item of a type its list does not take (a point among a surface model's face sets) was
+// read as an empty item, which the geometry converter dereferenced: a crash the fuzz target
+// found, behind an instance left open before it. It is left out of the list and counted; the
+// rest converts.
+TEST(DanglingReferences, ListItemsOfTheWrongTypeAreLeftOutNotReadAsEmpty) {
+    ScratchDir dir;
+    const std::string in = dir.write("tipo.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Tipos',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#40=IFCBUILDINGELEMENTPROXY('0cB1cD2eF3gH4iJ5kL6mN7',$,'Superficie',$,$,$,#50,$,$);
+#45=IFCPROPERTYSET('0aB1cD2eF3gH4iJ5kL6mN8',$,'Rota',$,(#22;
+#50=IFCPRODUCTDEFINITIONSHAPE($,$,(#51,#22));
+#51=IFCSHAPEREPRESENTATION(#20,'Body','SurfaceModel',(#52));
+#52=IFCFACEBASEDSURFACEMODEL((#22));
+)"));
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("tipo.json") + "'");
+    ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err;
+    // #45 is cut off in a list; the reader, too, takes its ';' as the end of it.
+    EXPECT_NE(run.err.find(": 3 references to entities of a type their list does not take could not be resolved "
+                           "(#45 IFCPROPERTYSET.HasProperties -> #22, #50 IFCPRODUCTDEFINITIONSHAPE.Representations -> #22, "
+                           "#52 IFCFACEBASEDSURFACEMODEL.FbsmFaces -> #22)\n"),
+              std::string::npos)
+        << run.err;
+}
+
 TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElseChanges) {
     const std::string data = "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
                              "#1=IFCA(#2,#9,'#9;',(#9,#2,#8),(#2, #9),(#8,#9));\n"

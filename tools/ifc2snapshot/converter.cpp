@@ -87,16 +87,29 @@ std::string unresolved_list(const std::vector<UnresolvedReference>& refs, bool (
 std::string describe_unresolved(const ConversionStats& stats) {
     const size_t total = stats.unresolved.size();
     if (total == 0) return {};
-    const auto unknown = static_cast<size_t>(
-        std::count_if(stats.unresolved.begin(), stats.unresolved.end(), [](const auto& u) { return u.in_file; }));
-    std::string text = std::to_string(total) + (total == 1 ? " reference" : " references");
-    if (unknown == 0) text += total == 1 ? " to an entity missing from the file" : " to entities missing from the file";
-    else if (unknown == total)
-        text += total == 1 ? " to an entity of a type the reader does not know"
-                           : " to entities of a type the reader does not know";
-    else
-        text += " (" + std::to_string(total - unknown) + " to entities missing from the file, " + std::to_string(unknown) +
-                " to entities of a type the reader does not know)";
+    size_t missing = 0, unknown = 0, wrong = 0;
+    for (const auto& u : stats.unresolved) ++(u.wrong_type ? wrong : u.in_file ? unknown : missing);
+    const bool one = total == 1;
+    std::vector<std::string> kinds;
+    if (missing) kinds.push_back(one ? "to an entity missing from the file" : "to entities missing from the file");
+    if (unknown) kinds.push_back(one ? "to an entity of a type the reader does not know" : "to entities of a type the reader does not know");
+    if (wrong) kinds.push_back(one ? "to an entity of a type its list does not take" : "to entities of a type their list does not take");
+    std::string text = std::to_string(total) + (one ? " reference" : " references");
+    if (kinds.size() == 1) {
+        text += " " + kinds.front();
+    } else {
+        const size_t counts[] = {missing, unknown, wrong};
+        const char* phrases[] = {" to entities missing from the file", " to entities of a type the reader does not know",
+                                 " to entities of a type their list does not take"};
+        text += " (";
+        bool first = true;
+        for (int k = 0; k < 3; ++k) {
+            if (!counts[k]) continue;
+            text += (first ? "" : ", ") + std::to_string(counts[k]) + phrases[k];
+            first = false;
+        }
+        text += ")";
+    }
     text += " could not be resolved (" + unresolved_list(stats.unresolved, &any_reference) + ")";
     if (stats.objects_lost == 1) text += "; 1 of them stands for a building object, which is missing from the snapshot";
     else if (stats.objects_lost)

@@ -3,6 +3,7 @@
 #include "library_output.h"
 #include "text.h"
 
+#include <ifcpp/model/AttributeObject.h>
 #include <ifcpp/model/BuildingModel.h>
 #include <ifcpp/model/BuildingException.h>
 #include <ifcpp/reader/ReaderSTEP.h>
@@ -81,6 +82,37 @@ void keep_message(void* target, shared_ptr<StatusCallback::Message> m) {
 bool reader_makes(const std::string& keyword) {
     const std::unique_ptr<BuildingEntity> entity(EntityFactory::createEntityObject(keyword));
     return entity != nullptr;
+}
+
+// Whether the reader keeps an instance of type `to` in the list `argument` of a `from`: it puts
+// an empty item in place of one of the wrong type, which the geometry converter dereferences. A
+// probe instance reads that list alone, holding one `to`.
+bool holds_empty_item(const shared_ptr<BuildingObject>& value) {
+    const auto vector = dynamic_pointer_cast<AttributeObjectVector>(value);
+    if (!vector) return false;
+    for (const auto& item : vector->m_vec)
+        if (!item || holds_empty_item(item)) return true;
+    return false;
+}
+
+bool list_takes(const std::string& from, size_t argument, int nesting, const std::string& to) {
+    const std::unique_ptr<BuildingEntity> probe(EntityFactory::createEntityObject(from));
+    const shared_ptr<BuildingEntity> item(EntityFactory::createEntityObject(to));
+    if (!probe || !item || nesting < 1 || nesting > 3 || argument >= probe->getNumAttributes()) return true;
+    item->m_entity_id = 1;
+    std::vector<std::wstring> args(probe->getNumAttributes(), L"$");
+    args[argument] = std::wstring(static_cast<size_t>(nesting), L'(') + L"#1" + std::wstring(static_cast<size_t>(nesting), L')');
+    const std::map<int, shared_ptr<BuildingEntity>> entities{{1, item}};
+    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
+    try {
+        probe->readStepArguments(args, entities);
+        probe->getAttributes(attributes);
+    } catch (...) {
+        return true;  // cannot tell: as the file has it
+    }
+    for (const auto& [name, value] : attributes)
+        if (holds_empty_item(value)) return false;
+    return true;
 }
 
 // True for the attributes through which a relationship names building objects
@@ -281,7 +313,12 @@ ReadModel read_ifc_content(std::string content) {
         throw ReadError("unsupported schema " + result.schema + " (IFC2X3 and IFC4 are read)");
     check_complete(content);
 
-    PreparedStep prepared = prepare_for_reader(content, &reader_makes);
+    PreparedStep prepared;
+    {
+        LibraryOutput library_output;  // the probes of list_takes may make the library talk
+        prepared = prepare_for_reader(content, &reader_makes, &list_takes);
+        library_output.finish(result.messages);
+    }
     std::string().swap(content);
     result.unresolved = std::move(prepared.unresolved);
     result.unknown = std::move(prepared.unknown);
