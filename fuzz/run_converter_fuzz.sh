@@ -34,7 +34,18 @@ for model in "$samples"/*.ifc; do
   [ -f "$model" ] && python3 fuzz/converter_seeds.py "$model" "$seeds" --count 24
 done
 
+# The converter sends what the library prints to a file while the library runs, and the
+# sanitizers' reports with it: they go to files of their own, shown when the run fails.
+rm -f "$findings"/asan.* "$findings"/ubsan.*
+export ASAN_OPTIONS=${ASAN_OPTIONS:-log_path=$PWD/$findings/asan}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-log_path=$PWD/$findings/ubsan:print_stacktrace=1}
 # The whole Duplex (2.3 MB) takes seconds a run under the sanitizers: seeds stay below 200 kB.
+status=0
 "$build/fuzz/converter_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=4096 \
   -max_len=200000 -detect_leaks=0 -dict=fuzz/converter.dict -print_final_stats=1 \
-  -artifact_prefix="$findings/" "$@" "$corpus" "$seeds"
+  -artifact_prefix="$findings/" "$@" "$corpus" "$seeds" || status=$?
+if [ "$status" != 0 ]; then
+  cat "$findings"/asan.* "$findings"/ubsan.* 2>/dev/null | head -n 60 >&2
+  ls "$findings" >&2
+fi
+exit "$status"
