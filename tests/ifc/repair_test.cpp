@@ -229,7 +229,7 @@ TEST(DanglingReferences, ObjectsLostThroughThemRefuseTheFileUnlessAllowed) {
 // A list item of a type its list does not take (a point among a surface model's face sets) was
 // read as an empty item, which the geometry converter dereferenced: a crash the fuzz target
 // found, behind an instance left open before it. It is left out of the list and counted; the
-// rest converts.
+// rest converts. So does a property without a name (#61), whose name the converter read unchecked.
 TEST(DanglingReferences, ListItemsOfTheWrongTypeAreLeftOutNotReadAsEmpty) {
     ScratchDir dir;
     const std::string in = dir.write("tipo.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Tipos',$,$,$,$,(#20),$);
@@ -241,6 +241,9 @@ TEST(DanglingReferences, ListItemsOfTheWrongTypeAreLeftOutNotReadAsEmpty) {
 #50=IFCPRODUCTDEFINITIONSHAPE($,$,(#51,#22));
 #51=IFCSHAPEREPRESENTATION(#20,'Body','SurfaceModel',(#52));
 #52=IFCFACEBASEDSURFACEMODEL((#22));
+#60=IFCPROPERTYSET('0aB1cD2eF3gH4iJ5kL6mN9',$,'Sin nombre',$,(#61));
+#61=IFCPROPERTYSINGLEVALUE($,$,IFCLABEL('x'),$);
+#62=IFCRELDEFINESBYPROPERTIES('1aB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#40),#60);
 )"));
     const ToolRun run = run_converter("'" + in + "' '" + dir.file("tipo.json") + "'");
     ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err;

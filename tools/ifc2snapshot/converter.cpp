@@ -165,6 +165,8 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
         st.messages.push_back(std::to_string(split) +
                               (split == 1 ? " extrusion of a composite profile is" : " extrusions of composite profiles are") +
                               " measured part by part");
+    if (const size_t named = name_unnamed_properties(model))
+        st.messages.push_back(std::to_string(named) + (named == 1 ? " property has" : " properties have") + " no name");
     if (const size_t placed = place_unplaced_openings(model))
         st.messages.push_back(std::to_string(placed) +
                               (placed == 1 ? " opening has" : " openings have") +

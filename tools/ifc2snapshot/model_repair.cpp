@@ -9,6 +9,8 @@
 #include <ifcpp/IFC4/include/IfcFace.h>
 #include <ifcpp/IFC4/include/IfcFaceOuterBound.h>
 #include <ifcpp/IFC4/include/IfcFeatureElementSubtraction.h>
+#include <ifcpp/IFC4/include/IfcIdentifier.h>
+#include <ifcpp/IFC4/include/IfcProperty.h>
 #include <ifcpp/IFC4/include/IfcLengthMeasure.h>
 #include <ifcpp/IFC4/include/IfcLocalPlacement.h>
 #include <ifcpp/IFC4/include/IfcObjectDefinition.h>
@@ -226,6 +228,17 @@ size_t split_composite_extrusions(BuildingModel& model) {
         if (split) representation->m_Items = std::move(items);
     }
     return changed;
+}
+
+size_t name_unnamed_properties(BuildingModel& model) {
+    size_t named = 0;
+    for (const auto& [id, entity] : model.getMapIfcEntities()) {
+        auto* property = dynamic_cast<IfcProperty*>(entity.get());
+        if (!property || property->m_Name) continue;
+        property->m_Name = std::make_shared<IfcIdentifier>(std::wstring());
+        ++named;
+    }
+    return named;
 }
 
 } // namespace ifc2snapshot

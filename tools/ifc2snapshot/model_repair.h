@@ -35,4 +35,9 @@ size_t place_unplaced_openings(BuildingModel& model);
 /// the solid's volume and area become the sum of its parts'. Returns how many solids changed.
 size_t split_composite_extrusions(BuildingModel& model);
 
+/// The geometry converter reads every property's Name unchecked (looking for appearance
+/// properties): a property without one (`$`, or a reference the reader could not take) gets an
+/// empty name, which is what the snapshot shows for it anyway. Returns how many were named.
+size_t name_unnamed_properties(BuildingModel& model);
+
 } // namespace ifc2snapshot
