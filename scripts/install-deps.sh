@@ -110,8 +110,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-apps imagemagick
           nlohmann-json3-dev python3 file
-          libifcplusplus-dev libboost-dev locales time nsis zip fonts-dejavu-core)
-if [ "${WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-dev); fi
+          libifcplusplus-dev libboost-dev locales time nsis zip fonts-dejavu-core
+          clang libclang-rt-dev)
 if [ "$guest" = 1 ]; then packages+=(qemu-system-x86 busybox-static); fi
 
 kit=${KB_GUEST_KERNEL:-/var/cache/kb-guest/linux-amd64}

@@ -151,6 +151,19 @@ if build_preset native; then
   test_preset native "$root/build/ctest-native.log"
 fi
 
+# ---- converter fuzz: a short run of the IFC converter's fuzz target (fuzz/run_converter_fuzz.sh,
+# clang with the sanitizers, in build/fuzz); one passed test when it finds nothing, else one failed.
+step "fuzz the IFC converter (60 s)"
+if bash fuzz/run_converter_fuzz.sh 60 >"$root/build/converter-fuzz.log" 2>&1; then
+  passed=$((passed + 1))
+  grep -E '^stat::number_of_executed_units' "$root/build/converter-fuzz.log" || true
+else
+  tail -n 60 "$root/build/converter-fuzz.log"
+  echo "the converter fuzz run failed (build/converter-fuzz.log)" >&2
+  failed=$((failed + 1))
+fi
+# ---- end of converter fuzz
+
 if build_preset win32; then
   if [ "$side" = native ]; then
     step "test win32 (Wine on this machine)"

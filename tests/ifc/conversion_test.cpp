@@ -164,6 +164,62 @@ TEST(StepText, ReachesTheSnapshotDecodedAndNoObjectIsLostToIt) {
     EXPECT_EQ(names, (std::vector<std::string>{"P", "O'Brien's wall", R"(C:\Planos\)", "\xF0\x9F\x8F\xA0 casa", "A\xC3\xA9'"}));
 }
 
+// Property values go through the reader's typed values (IFCLABEL(...) inside a property), where
+// an odd number of apostrophes or a trailing backslash emptied the text.
+TEST(StepText, PropertyValuesKeepApostrophesAndBackslashes) {
+    ScratchDir dir;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(dir.write("valores.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'P',$,$,$,$,$,$);
+#10=IFCBUILDINGELEMENTPROXY('0cB1cD2eF3gH4iJ5kL6m10',$,'Caja',$,$,$,$,$,$);
+#20=IFCPROPERTYSET('0aB1cD2eF3gH4iJ5kL6mN7',$,'Textos',$,(#21,#22,#23,#24,#25,#26,#27));
+#21=IFCPROPERTYSINGLEVALUE('Label',$,IFCLABEL('it''s'),$);
+#22=IFCPROPERTYSINGLEVALUE('Text',$,IFCTEXT('a\\'),$);
+#23=IFCPROPERTYSINGLEVALUE('Identifier',$,IFCIDENTIFIER('-1-0/F"-D'''),$);
+#24=IFCPROPERTYENUMERATEDVALUE('Enumerated',$,(IFCLABEL('d''o'),IFCLABEL('\\')),$);
+#25=IFCPROPERTYSINGLEVALUE('Even',$,IFCLABEL('''a'''),$);
+#26=IFCPROPERTYSINGLEVALUE('Private',$,IFCLABEL('\X2\F8F0F8F1F8F2\X0\'),$);
+#27=IFCPROPERTYLISTVALUE('List',$,(IFCTEXT('x\\'''),IFCTEXT('y')),$);
+#30=IFCRELDEFINESBYPROPERTIES('1aB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#10),#20);
+)")));
+    const SnapshotObject* box = find_object(s, 10);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text(property(*box, "Textos", "Label")), "it's");
+    EXPECT_EQ(text(property(*box, "Textos", "Text")), "a\\");
+    EXPECT_EQ(text(property(*box, "Textos", "Identifier")), "-1-0/F\"-D'");
+    EXPECT_EQ(text(property(*box, "Textos", "Enumerated")), "d'o, \\");
+    EXPECT_EQ(text(property(*box, "Textos", "Even")), "'a'");
+    EXPECT_EQ(text(property(*box, "Textos", "Private")), "\xEF\xA3\xB0\xEF\xA3\xB1\xEF\xA3\xB2");
+    EXPECT_EQ(text(property(*box, "Textos", "List")), "x\\', y");
+}
+
+// An object of an IFC2X3 type the reader lacks used to vanish with exit 0.
+TEST(UnknownTypes, ObjectsArriveWithWhatTheFileStatesButNoGeometry) {
+    ScratchDir dir;
+    const std::string in = dir.write("cuadro.ifc", ifc_samples::composite_and_unknown_ifc2x3());
+    ifc2snapshot::ConversionStats stats;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(in, &stats);
+    std::vector<std::uint64_t> ids;
+    for (const auto& o : s.objects) ids.push_back(o.id);
+    EXPECT_EQ(ids, (std::vector<std::uint64_t>{1, 30, 40, 80})) << "in STEP id order";
+    const SnapshotObject* point = find_object(s, 80);
+    ASSERT_NE(point, nullptr);
+    EXPECT_EQ(text(property(*point, "Atributos", "Guid")), "0cB1cD2eF3gH4iJ5kL6mN7");
+    EXPECT_EQ(text(property(*point, "Atributos", "Name")), "Cuadro");
+    EXPECT_EQ(text(property(*point, "Atributos", "IfcEntity")), "IfcElectricDistributionPoint");
+    EXPECT_EQ(text(property(*point, "Atributos", "ObjectType")), "Cuadro general");
+    EXPECT_EQ(text(property(*point, "Atributos", "Tag")), "CG-1");
+    EXPECT_EQ(text(property(*point, "Atributos", "DistributionPointFunction")), "DISTRIBUTIONBOARD");
+    EXPECT_EQ(number(property(*point, "Pset_Cuadro", "Circuitos")), 12.0);
+    EXPECT_EQ(point->bounds, (std::array<double, 6>{}));
+    EXPECT_EQ(stats.with_guid, 4u);
+
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("cuadro.json") + "'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("warning: 1 object is of a type the reader does not know and arrives with attributes and "
+                           "properties but without geometry (#80 IfcElectricDistributionPoint)\n"),
+              std::string::npos)
+        << run.err;
+}
+
 TEST(ReaderLocale, IsPutBackAfterReading) {
     const std::string before = std::setlocale(LC_ALL, nullptr);
     ScratchDir dir;

@@ -2,6 +2,8 @@
 // the checkout; skipped when it is not there. The file is never copied into the project.
 #include "ifc_test_support.h"
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <set>
 
@@ -94,6 +96,72 @@ TEST(DuplexReproducible, ThreeRunsOfTheToolWriteTheSameBytes) {
     ASSERT_FALSE(outputs[0].empty());
     EXPECT_EQ(outputs[0], outputs[1]);
     EXPECT_EQ(outputs[0], outputs[2]);
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged copies of Duplex: never a crash; damage is refused unless the user allows it.
+class DuplexDamaged : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(duplex_path)) GTEST_SKIP() << duplex_path << " is not there";
+        content_ = read_file(duplex_path);
+    }
+    // The DATA section cut at a line break near `fraction` of the file and closed again.
+    std::string cut_at(double fraction) const {
+        const size_t at = content_.rfind('\n', static_cast<size_t>(content_.size() * fraction));
+        return content_.substr(0, at + 1) + "ENDSEC;\nEND-ISO-10303-21;\n";
+    }
+    std::string content_;
+    ScratchDir dir_;
+};
+
+// An opening with no placement (#6293's set to `$`) crashed the library's opening subtraction.
+TEST_F(DuplexDamaged, AnOpeningWithoutPlacementConvertsLikeTheWhole) {
+    const std::string placed = "'Opening',#6292,#6289,$);";
+    const size_t at = content_.find(placed, content_.find("#6293=IFCOPENINGELEMENT("));
+    ASSERT_NE(at, std::string::npos);
+    std::string file = content_;
+    file.replace(at, placed.size(), "'Opening',$,#6289,$);");
+    const ToolRun run = run_converter("--quiet '" + dir_.write("hueco.ifc", file) + "' '" + dir_.file("hueco.json") + "'");
+    ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err;
+    EXPECT_EQ(nlohmann::json::parse(read_file(dir_.file("hueco.json")))["objects"].size(), 246u);
+}
+
+// A copy cut short and closed again with ENDSEC;END-ISO-10303-21; looks complete; its references
+// to what was cut away give it away. With --allow-dangling the rest converts.
+TEST_F(DuplexDamaged, CopiesCutShortAndClosedAreRefusedAndConvertOnlyWhenAllowed) {
+    for (const double fraction : {0.1, 0.5, 0.75, 0.97}) {
+        SCOPED_TRACE(fraction);
+        const std::string name = "cortado-" + std::to_string(static_cast<int>(fraction * 100));
+        const std::string in = dir_.write(name + ".ifc", cut_at(fraction));
+        const std::string out = dir_.file(name + ".json");
+        const ToolRun refused = run_converter("'" + in + "' '" + out + "'");
+        EXPECT_EQ(refused.status, 1) << refused.err;
+        EXPECT_NE(refused.err.find("missing from the file"), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find("--allow-dangling"), std::string::npos) << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+        const ToolRun allowed = run_converter("--quiet --allow-dangling '" + in + "' '" + out + "'");
+        EXPECT_TRUE(allowed.status == 0 || allowed.err.find("no building object") != std::string::npos)
+            << "status " << allowed.status << "\n" << allowed.err.substr(0, 2000);
+    }
+}
+
+// Every 97th reference of the file points nowhere: refused, naming them; allowed, no crash.
+TEST_F(DuplexDamaged, ScatteredDanglingReferencesAreRefusedAndNeverCrash) {
+    std::string file = content_;
+    size_t count = 0;
+    for (size_t at = file.find("DATA;"); (at = file.find(",#", at)) != std::string::npos; at += 2)
+        if (++count % 97 == 0) file.insert(at + 2, "9");  // #123 becomes #9123, or a missing id
+    const std::string in = dir_.write("colgantes.ifc", file);
+    const std::string out = dir_.file("colgantes.json");
+    const ToolRun refused = run_converter("'" + in + "' '" + out + "'");
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("missing from the file"), std::string::npos) << refused.err;
+    const ToolRun allowed = run_converter("--quiet --allow-dangling '" + in + "' '" + out + "'");
+    EXPECT_EQ(allowed.status, 0) << allowed.err.substr(0, 2000);
 }
 
 }  // namespace

@@ -13,6 +13,20 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
+// The parts were joined into one profile, the second taken for a hole, and the solid lost.
+TEST(CompositeProfiles, AreMeasuredAsTheSumOfTheirParts) {
+    ScratchDir dir;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(dir.write("compuesto.ifc", ifc_samples::composite_and_unknown_ifc2x3()));
+    const SnapshotObject* column = find_object(s, 40);
+    ASSERT_NE(column, nullptr);
+    const double volume = 1.0 * 2.0 + pi * 0.25 * 2.0;              // box 1 x 1 x 2, cylinder r 0.5 h 2
+    const double area = (2 * 1.0 + 4 * 2.0) + (2 * pi * 0.5 * 2.0 + 2 * pi * 0.25);
+    EXPECT_LE(column->volume, volume * (1 + 1e-9));
+    EXPECT_GE(column->volume, volume * 0.995);
+    EXPECT_NEAR(column->area, area, area * 0.005);
+    EXPECT_NEAR(column->bounds[3], 4.0, 1e-6);
+}
+
 class CurvedSolids : public ConvertedOnce<CurvedSolids> {
 public:
     static std::string input(const ScratchDir& dir) { return dir.write("curvas.ifc", ifc_samples::curved_ifc4()); }

@@ -376,4 +376,38 @@ inline std::string faceted_ifc4() {
                                 proxy(205, "0fD1cD2eF3gH4iJ5kL6mN7", "Caja con la tapa partida", s205) + w.text);
 }
 
+// An IFC2X3 file with a column of two side-by-side parts (IfcCompositeProfileDef, one of them
+// nested) and an IfcElectricDistributionPoint, a type the reader's IFC4 classes lack.
+inline std::string composite_and_unknown_ifc2x3() {
+    return step_file("IFC2X3", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Proyecto',$,$,$,$,(#20),#10);
+#10=IFCUNITASSIGNMENT((#11));
+#11=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta',$,$,#31,$,$,.ELEMENT.,0.);
+#31=IFCLOCALPLACEMENT($,#21);
+#34=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
+#40=IFCCOLUMN('2O2Fr$t4X7Zf8NOew3FLOH',$,'Pilar doble',$,$,#41,#50,$);
+#41=IFCLOCALPLACEMENT(#31,#21);
+#50=IFCPRODUCTDEFINITIONSHAPE($,$,(#51));
+#51=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#52));
+#52=IFCEXTRUDEDAREASOLID(#53,#21,#58,2.);
+#53=IFCCOMPOSITEPROFILEDEF(.AREA.,'Doble',(#54,#62),$);
+#54=IFCRECTANGLEPROFILEDEF(.AREA.,$,#55,1.,1.);
+#55=IFCAXIS2PLACEMENT2D(#59,$);
+#56=IFCCIRCLEPROFILEDEF(.AREA.,$,#57,0.5);
+#57=IFCAXIS2PLACEMENT2D(#61,$);
+#58=IFCDIRECTION((0.,0.,1.));
+#59=IFCCARTESIANPOINT((0.5,0.5));
+#61=IFCCARTESIANPOINT((3.5,0.5));
+#62=IFCCOMPOSITEPROFILEDEF(.AREA.,'Redondo',(#56),$);
+#60=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#40,#80),#30);
+#80=IFCELECTRICDISTRIBUTIONPOINT('0cB1cD2eF3gH4iJ5kL6mN7',$,'Cuadro',$,'Cuadro general',#41,$,'CG-1',.DISTRIBUTIONBOARD.,$);
+#81=IFCPROPERTYSET('0aB1cD2eF3gH4iJ5kL6mN7',$,'Pset_Cuadro',$,(#82));
+#82=IFCPROPERTYSINGLEVALUE('Circuitos',$,IFCINTEGER(12),$);
+#83=IFCRELDEFINESBYPROPERTIES('1aB1cD2eF3gH4iJ5kL6mN7',$,$,$,(#80),#81);
+)");
+}
+
 }  // namespace ifc_samples

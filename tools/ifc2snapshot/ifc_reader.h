@@ -41,6 +41,8 @@ struct ReadModel {
     /// References to entities missing from the file (or of a type the reader does not know),
     /// in file order. The reader got them as unset attributes or shorter lists.
     std::vector<UnresolvedReference> unresolved;
+    /// Instances of types the reader does not know, which it skipped, as the file states them.
+    std::vector<UnknownInstance> unknown;
 };
 
 /// Reads the file at path. Throws ReadError when the file cannot be opened (or is a folder), is

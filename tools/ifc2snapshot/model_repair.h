@@ -22,4 +22,22 @@ std::vector<std::string> break_structure_cycles(BuildingModel& model);
 /// in a face without one, the polygon bound of the largest area. Returns how many faces changed.
 size_t put_outer_bounds_first(BuildingModel& model);
 
+/// An opening may have no placement of its own (ObjectPlacement unset), but the geometry
+/// converter's opening subtraction dereferences it unchecked. Such an opening is given the
+/// placement of the element it voids (a local placement relative to it, at its origin), or the
+/// world's when that element has none either. Returns how many openings were placed.
+size_t place_unplaced_openings(BuildingModel& model);
+
+/// The geometry converter joins the profiles of an IfcCompositeProfileDef into one profile whose
+/// first loop is the outer boundary and the others holes, so an extrusion of side-by-side parts
+/// fails to triangulate and has no volume. Each such IfcExtrudedAreaSolid among a
+/// representation's items is replaced by one extrusion per part (nested composites flattened):
+/// the solid's volume and area become the sum of its parts'. Returns how many solids changed.
+size_t split_composite_extrusions(BuildingModel& model);
+
+/// The geometry converter reads every property's Name unchecked (looking for appearance
+/// properties): a property without one (`$`, or a reference the reader could not take) gets an
+/// empty name, which is what the snapshot shows for it anyway. Returns how many were named.
+size_t name_unnamed_properties(BuildingModel& model);
+
 } // namespace ifc2snapshot

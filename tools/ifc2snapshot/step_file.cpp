@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace ifc2snapshot {
@@ -44,8 +46,10 @@ enum class Pass { find_instances, rewrite };
 class Walker {
 public:
     Walker(std::string_view s, Pass pass, const std::function<bool(const std::string&)>& readable,
-           std::vector<int>& instances, std::vector<int>& unreadable, PreparedStep* prepared)
-        : s_(s), pass_(pass), readable_(readable), instances_(instances), unreadable_(unreadable), prepared_(prepared) {}
+           std::vector<int>& instances, std::vector<int>& unreadable, PreparedStep* prepared,
+           std::vector<std::pair<int, std::string>>& kinds, const ListTakes& takes)
+        : s_(s), pass_(pass), readable_(readable), instances_(instances), unreadable_(unreadable), prepared_(prepared),
+          kinds_(kinds), takes_(takes) {}
 
     void run() {
         if (out()) out()->reserve(s_.size() + s_.size() / 16);
@@ -100,9 +104,15 @@ private:
                 if (pass_ == Pass::find_instances) instances_.push_back(entity_);
             } else if (readable_(keyword_)) {
                 simple = true;
-                if (pass_ == Pass::find_instances) instances_.push_back(entity_);
+                if (pass_ == Pass::find_instances) {
+                    instances_.push_back(entity_);
+                    kinds_.emplace_back(entity_, keyword_);
+                }
             } else if (pass_ == Pass::find_instances) {
                 unreadable_.push_back(entity_);
+            } else {
+                unknown_from_ = i_;
+                unknown_keyword_.assign(s_.substr(word, i_ - word));
             }
         } else {
             const size_t word = i_;
@@ -117,6 +127,13 @@ private:
             }
         }
         body(simple);
+        if (unknown_from_ != std::string_view::npos) {
+            size_t end = i_;
+            while (end > unknown_from_ && s_[end - 1] != ')') --end;  // back over ';'
+            prepared_->unknown.push_back(
+                {entity_, unknown_keyword_, split_arguments(s_.substr(unknown_from_, end - unknown_from_))});
+            unknown_from_ = std::string_view::npos;
+        }
     }
 
     // The rest of a statement, up to and including its ';'.
@@ -168,7 +185,7 @@ private:
             if (c == '(') ++depth;
             else if (c == ')') --depth;
             else if (c == ',' && depth == 1) ++argument;
-            else if (c == ';' && depth <= 0) return;
+            else if (c == ';') return;  // the reader ends an instance there too, whatever is left open
         }
     }
 
@@ -177,12 +194,25 @@ private:
         long long to = 0;
         while (i_ < s_.size() && is_digit(s_[i_])) to = std::min<long long>(to * 10 + (s_[i_++] - '0'), 1LL << 40);
         const int target = static_cast<int>(std::min<long long>(to, 0x7FFFFFFF));
-        if (pass_ == Pass::find_instances || std::binary_search(instances_.begin(), instances_.end(), target)) {
+        bool wrong_type = false;
+        if (pass_ == Pass::find_instances) {
             copy(start, i_);
             return;
         }
-        const bool in_file = std::binary_search(unreadable_.begin(), unreadable_.end(), target);
-        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, {}, false});
+        if (std::binary_search(instances_.begin(), instances_.end(), target)) {
+            if (depth == 1 || !takes_) {
+                copy(start, i_);
+                return;
+            }
+            const auto kind = std::lower_bound(kinds_.begin(), kinds_.end(), std::make_pair(target, std::string()));
+            if (kind == kinds_.end() || kind->first != target || takes_(keyword_, argument, depth - 1, kind->second)) {
+                copy(start, i_);
+                return;
+            }
+            wrong_type = true;
+        }
+        const bool in_file = wrong_type || std::binary_search(unreadable_.begin(), unreadable_.end(), target);
+        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, depth > 1, wrong_type, {}, false});
         std::string& o = prepared_->text;
         if (depth == 1) {  // an attribute of its own: unset
             o.push_back('$');
@@ -201,15 +231,52 @@ private:
     std::vector<int>& instances_;
     std::vector<int>& unreadable_;
     PreparedStep* prepared_;
+    std::vector<std::pair<int, std::string>>& kinds_;  // of the instances, by id
+    const ListTakes& takes_;
     size_t i_ = 0;
     bool in_data_ = false;
     int entity_ = 0;
     std::string keyword_;
+    size_t unknown_from_ = std::string_view::npos;  // where an instance of an unknown type starts
+    std::string unknown_keyword_;
 };
 
 } // namespace
 
-PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable) {
+std::vector<std::string> split_arguments(std::string_view parameters) {
+    std::vector<std::string> args;
+    size_t i = 0;
+    while (i < parameters.size() && is_space(parameters[i])) ++i;
+    if (i >= parameters.size() || parameters[i] != '(') return args;
+    int depth = 0;
+    size_t start = i + 1;
+    auto add = [&](size_t end) {
+        size_t b = start, e = end;
+        while (b < e && is_space(parameters[b])) ++b;
+        while (e > b && is_space(parameters[e - 1])) --e;
+        args.emplace_back(parameters.substr(b, e - b));
+    };
+    for (++i; i < parameters.size(); ++i) {
+        const char c = parameters[i];
+        if (c == '\'') {
+            const size_t end = string_end(parameters, i);
+            if (end == std::string_view::npos) break;
+            i = end;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && depth > 0) {
+            --depth;
+        } else if (c == ')' || (c == ',' && depth == 0)) {
+            add(i);
+            start = i + 1;
+            if (c == ')') return args;
+        }
+    }
+    return args;  // unbalanced: what could be read
+}
+
+PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable,
+                                const ListTakes& takes) {
     std::unordered_map<std::string, bool> known;
     const std::function<bool(const std::string&)> cached = [&](const std::string& keyword) {
         const auto found = known.find(keyword);
@@ -218,12 +285,24 @@ PreparedStep prepare_for_reader(std::string_view content, const std::function<bo
         known.emplace(keyword, r);
         return r;
     };
+    std::map<std::tuple<std::string, size_t, int, std::string>, bool> taken;
+    const ListTakes cached_takes = [&](const std::string& from, size_t argument, int nesting, const std::string& to) {
+        const auto key = std::make_tuple(from, argument, nesting, to);
+        const auto found = taken.find(key);
+        if (found != taken.end()) return found->second;
+        const bool r = takes(from, argument, nesting, to);
+        taken.emplace(key, r);
+        return r;
+    };
     std::vector<int> instances, unreadable;
-    Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr).run();
+    std::vector<std::pair<int, std::string>> kinds;
+    const ListTakes none;
+    Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr, kinds, none).run();
     std::sort(instances.begin(), instances.end());
     std::sort(unreadable.begin(), unreadable.end());
+    std::sort(kinds.begin(), kinds.end());
     PreparedStep prepared;
-    Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared).run();
+    Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared, kinds, takes ? cached_takes : none).run();
     return prepared;
 }
 

@@ -19,19 +19,39 @@ struct UnresolvedReference {
     size_t argument = 0;      // #from's attribute that holds the reference, counted from 0
     int to = 0;
     bool in_file = false;     // #to is in the file, of a type the reader does not know
+    bool in_list = false;     // an item of a list (left out of it), not an attribute of its own
+    bool wrong_type = false;  // #to is in the file, of a type that list does not take
     std::string attribute;    // the attribute's name, filled in once the reader has #from
-    bool names_object = false;  // missing from the file, where a relationship names a building object
+    bool names_object = false;  // where a relationship names a building object (RelatedObjects, ...)
+};
+
+/// An instance of a type the reader cannot make, as the file states it.
+struct UnknownInstance {
+    int id = 0;
+    std::string keyword;              // as written, e.g. "IFCELECTRICDISTRIBUTIONPOINT"
+    std::vector<std::string> arguments;  // its top-level arguments as written, e.g. "'Cuadro'", "$", "#41"
 };
 
 struct PreparedStep {
     std::string text;
     std::vector<UnresolvedReference> unresolved;
+    std::vector<UnknownInstance> unknown;  // in file order
 };
+
+/// The top-level arguments of an instance's parameter list "(a,(b,c),'d,e')" as written,
+/// without the blanks around them; texts and nested lists stay whole.
+std::vector<std::string> split_arguments(std::string_view parameters);
+
+/// Whether a list of an instance of type `from` (keywords in capitals), its attribute `argument`
+/// nested `nesting` deep, takes an instance of type `to`.
+using ListTakes = std::function<bool(const std::string& from, size_t argument, int nesting, const std::string& to)>;
 
 /// Rewrites the file for the reader. `readable` says whether the reader can make an entity of a
 /// type (the keyword in capitals); instances of other types count as missing. An unresolved
 /// reference becomes $ where it is an attribute of its own and is left out of a list; instances
-/// the reader cannot make and complex instances are copied as they are.
-PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable);
+/// the reader cannot make and complex instances are copied as they are. With `takes`, a list item
+/// of a type its list does not take is left out too (the reader would put an empty item there).
+PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable,
+                                const ListTakes& takes = nullptr);
 
 } // namespace ifc2snapshot

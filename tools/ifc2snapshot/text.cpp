@@ -15,6 +15,15 @@ namespace {
 using kbtools::append_utf8;
 using kbtools::join_surrogates;
 
+// The reader decodes \X2\ runs before it splits a typed value such as IFCLABEL('...') off a
+// property, so an apostrophe or backslash handed over in a run became a quote again there, and
+// the value came out empty. They are handed over as private-use characters instead, which
+// to_utf8 turns back; a private-use character of the file that is one of these three goes over
+// behind stand_in_escape, so no text changes on the way.
+constexpr char32_t stand_in_escape = 0xF8F0;
+constexpr char32_t stand_in_apostrophe = 0xF8F1;
+constexpr char32_t stand_in_backslash = 0xF8F2;
+
 // Decodes bytes as strict UTF-8 (no overlongs, no surrogates); false when they are not.
 bool decode_utf8(const std::vector<unsigned char>& bytes, std::u32string& out) {
     out.clear();
@@ -200,6 +209,8 @@ std::string encode_step_string(std::u32string_view text) {
     out.reserve(text.size());
     bool in_run = false;
     auto unit = [&](std::uint32_t u) {
+        if (!in_run) out += "\\X2\\";
+        in_run = true;
         for (int shift = 12; shift >= 0; shift -= 4) out += hex[(u >> shift) & 0xF];
     };
     for (char32_t c : text) {
@@ -209,10 +220,15 @@ std::string encode_step_string(std::u32string_view text) {
             out += static_cast<char>(c);
             continue;
         }
-        if (!in_run) out += "\\X2\\";
-        in_run = true;
         if (c > 0x10FFFF) c = 0xFFFD;
-        if (c >= 0x10000) {
+        if (c == U'\'') {
+            unit(stand_in_apostrophe);
+        } else if (c == U'\\') {
+            unit(stand_in_backslash);
+        } else if (c == stand_in_escape || c == stand_in_apostrophe || c == stand_in_backslash) {
+            unit(stand_in_escape);
+            unit(c);
+        } else if (c >= 0x10000) {
             unit(0xD800 + ((c - 0x10000) >> 10));
             unit(0xDC00 + ((c - 0x10000) & 0x3FF));
         } else {
@@ -232,6 +248,14 @@ std::string to_utf8(std::wstring_view text) {
         if (!is_widened_byte(text[i])) {
             char32_t c = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
             ++i;
+            if (c == stand_in_apostrophe || c == stand_in_backslash) {
+                out += c == stand_in_apostrophe ? '\'' : '\\';
+                continue;
+            }
+            if (c == stand_in_escape && i < text.size()) {
+                c = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
+                ++i;
+            }
             if (is_high_surrogate(c) && i < text.size()) {
                 const auto next = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
                 if (is_low_surrogate(next)) {

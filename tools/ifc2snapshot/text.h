@@ -22,7 +22,9 @@ std::u32string decode_step_string(std::string_view body);
 
 /// The same text written back as a STEP string body that the IFC reader takes as it is: printable
 /// ASCII stays (except ' and \), everything else goes into \X2\..\X0\ runs, characters beyond
-/// the BMP as surrogate pairs (to_utf8 joins them again).
+/// the BMP as surrogate pairs. ' and \ go over as private-use stand-ins (U+F8F1, U+F8F2; one of
+/// U+F8F0..U+F8F2 in the text goes behind U+F8F0), which the reader cannot mistake for the end
+/// of the text; to_utf8 joins the pairs and turns the stand-ins back.
 std::string encode_step_string(std::u32string_view text);
 
 /// Converts text handed out by the IFC reader to UTF-8.
