@@ -255,6 +255,37 @@ TEST(DanglingReferences, ListItemsOfTheWrongTypeAreLeftOutNotReadAsEmpty) {
         << run.err;
 }
 
+// An id given twice: the reader keeps the first instance, here a curve segment, and read the
+// polyline's first point, which names the id, as an empty item that the curve converter
+// dereferenced (a crash the fuzz target found). The item is judged by the first instance.
+TEST(DanglingReferences, AnIdGivenTwiceIsJudgedByItsFirstInstance) {
+    ScratchDir dir;
+    const std::string in = dir.write("doble.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9M',$,'Doble',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCDIRECTION((0.,0.,1.));
+#400=IFCBEAM('0eC1cD2eF3gH4iJ5kL6mN7',$,'Viga',$,$,$,#404,$,.BEAM.);
+#404=IFCPRODUCTDEFINITIONSHAPE($,$,(#405));
+#405=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#406));
+#406=IFCEXTRUDEDAREASOLID(#407,#21,#23,2.);
+#407=IFCARBITRARYCLOSEDPROFILEDEF(.AREA.,'P',#408);
+#408=IFCCOMPOSITECURVE((#409),.F.);
+#409=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#415);
+#413=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#415);
+#413=IFCCARTESIANPOINT((1.,0.));
+#414=IFCCARTESIANPOINT((-1.,0.));
+#416=IFCCARTESIANPOINT((0.,1.));
+#415=IFCPOLYLINE((#413,#414,#416,#413));
+)"));
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("doble.json") + "'");
+    ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err;
+    EXPECT_NE(run.err.find("of a type their list does not take could not be resolved (#415 IFCPOLYLINE.Points -> #413, "
+                           "#415 IFCPOLYLINE.Points -> #413)\n"),
+              std::string::npos)
+        << run.err;
+}
+
 TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElseChanges) {
     const std::string data = "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
                              "#1=IFCA(#2,#9,'#9;',(#9,#2,#8),(#2, #9),(#8,#9));\n"

@@ -204,7 +204,9 @@ private:
                 copy(start, i_);
                 return;
             }
-            const auto kind = std::lower_bound(kinds_.begin(), kinds_.end(), std::make_pair(target, std::string()));
+            // The first instance of an id, as for the reader, which ignores any later one.
+            const auto kind = std::lower_bound(kinds_.begin(), kinds_.end(), target,
+                                               [](const std::pair<int, std::string>& k, int id) { return k.first < id; });
             if (kind == kinds_.end() || kind->first != target || takes_(keyword_, argument, depth - 1, kind->second)) {
                 copy(start, i_);
                 return;
@@ -231,7 +233,7 @@ private:
     std::vector<int>& instances_;
     std::vector<int>& unreadable_;
     PreparedStep* prepared_;
-    std::vector<std::pair<int, std::string>>& kinds_;  // of the instances, by id
+    std::vector<std::pair<int, std::string>>& kinds_;  // of the instances, by id, each id in file order
     const ListTakes& takes_;
     size_t i_ = 0;
     bool in_data_ = false;
@@ -300,7 +302,7 @@ PreparedStep prepare_for_reader(std::string_view content, const std::function<bo
     Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr, kinds, none).run();
     std::sort(instances.begin(), instances.end());
     std::sort(unreadable.begin(), unreadable.end());
-    std::sort(kinds.begin(), kinds.end());
+    std::stable_sort(kinds.begin(), kinds.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     PreparedStep prepared;
     Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared, kinds, takes ? cached_takes : none).run();
     return prepared;
