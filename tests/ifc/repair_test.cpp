@@ -255,6 +255,66 @@ TEST(DanglingReferences, ListItemsOfTheWrongTypeAreLeftOutNotReadAsEmpty) {
         << run.err;
 }
 
+// An id given twice: the reader keeps the first instance, here a curve segment, and read the
+// polyline's first point, which names the id, as an empty item that the curve converter
+// dereferenced (a crash the fuzz target found). The item is judged by the first instance.
+TEST(DanglingReferences, AnIdGivenTwiceIsJudgedByItsFirstInstance) {
+    ScratchDir dir;
+    const std::string in = dir.write("doble.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9M',$,'Doble',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCDIRECTION((0.,0.,1.));
+#400=IFCBEAM('0eC1cD2eF3gH4iJ5kL6mN7',$,'Viga',$,$,$,#404,$,.BEAM.);
+#404=IFCPRODUCTDEFINITIONSHAPE($,$,(#405));
+#405=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#406));
+#406=IFCEXTRUDEDAREASOLID(#407,#21,#23,2.);
+#407=IFCARBITRARYCLOSEDPROFILEDEF(.AREA.,'P',#408);
+#408=IFCCOMPOSITECURVE((#409),.F.);
+#409=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#415);
+#413=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#415);
+#413=IFCCARTESIANPOINT((1.,0.));
+#414=IFCCARTESIANPOINT((-1.,0.));
+#416=IFCCARTESIANPOINT((0.,1.));
+#415=IFCPOLYLINE((#413,#414,#416,#413));
+)"));
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("doble.json") + "'");
+    ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err;
+    EXPECT_NE(run.err.find("of a type their list does not take could not be resolved (#415 IFCPOLYLINE.Points -> #413, "
+                           "#415 IFCPOLYLINE.Points -> #413)\n"),
+              std::string::npos)
+        << run.err;
+}
+
+// $ as an item of a list: the reader gave up on the list there, so the polyline kept one point
+// and the beam lost its geometry without a word. It is left out of the list and counted.
+TEST(DanglingReferences, UnsetListItemsAreLeftOutAndCounted) {
+    ScratchDir dir;
+    const std::string in = dir.write("hueco.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9M',$,'Hueco',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCDIRECTION((0.,0.,1.));
+#400=IFCBEAM('0eC1cD2eF3gH4iJ5kL6mN7',$,'Viga',$,$,$,#404,$,.BEAM.);
+#404=IFCPRODUCTDEFINITIONSHAPE($,$,(#405));
+#405=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#406));
+#406=IFCEXTRUDEDAREASOLID(#407,#21,#23,2.);
+#407=IFCARBITRARYCLOSEDPROFILEDEF(.AREA.,'P',#415);
+#413=IFCCARTESIANPOINT((1.,0.));
+#414=IFCCARTESIANPOINT((-1.,0.));
+#416=IFCCARTESIANPOINT((0.,1.));
+#415=IFCPOLYLINE((#414,$,#413,#416,*,#414));
+)"));
+    ifc2snapshot::ConversionStats stats;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(in, &stats, {});
+    const SnapshotObject* beam = find_object(s, 400);
+    ASSERT_NE(beam, nullptr);
+    EXPECT_NEAR(beam->volume, 2.0, 1e-9) << "a triangle of area 1, extruded 2";
+    EXPECT_EQ(ifc2snapshot::describe_unresolved(stats),
+              "2 references to nothing ($ or * in a list) could not be resolved (#415 IFCPOLYLINE.Points -> $, "
+              "#415 IFCPOLYLINE.Points -> $)");
+}
+
 TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElseChanges) {
     const std::string data = "HEADER;FILE_NAME('#9',$);ENDSEC;\nDATA;\n"
                              "#1=IFCA(#2,#9,'#9;',(#9,#2,#8),(#2, #9),(#8,#9));\n"
@@ -262,6 +322,7 @@ TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElse
                              "#3=IfcUnknown(#9);\n"
                              "#4=(IFCA(#9)IFCB());\n"
                              "#5=IFCA(#3);\n"
+                             "#6=IFCA(($,#2,*),IFCB($),((1.,2.),$));\n"
                              "ENDSEC;\n";
     const auto prepared =
         ifc2snapshot::prepare_for_reader(data, [](const std::string& keyword) { return keyword != "IFCUNKNOWN"; });
@@ -271,14 +332,17 @@ TEST(PrepareForReader, UnresolvedReferencesLeaveListsAndAttributesAndNothingElse
                              "#3=IfcUnknown(#9);\n"
                              "#4=(IFCA(#9)IFCB());\n"
                              "#5=IFCA($);\n"
+                             "#6=IFCA((#2),IFCB($),((1.,2.)));\n"
                              "ENDSEC;\n");
     std::vector<std::string> found;
     for (const auto& u : prepared.unresolved)
         found.push_back("#" + std::to_string(u.from) + "." + std::to_string(u.argument) + "->#" + std::to_string(u.to));
     EXPECT_EQ(found, (std::vector<std::string>{"#1.1->#9", "#1.3->#9", "#1.3->#8", "#1.4->#9", "#1.5->#8", "#1.5->#9",
-                                               "#2.0->#9", "#5.0->#3"}));
+                                               "#2.0->#9", "#5.0->#3", "#6.0->#0", "#6.0->#0", "#6.2->#0"}));
     EXPECT_FALSE(prepared.unresolved.front().in_file);
-    EXPECT_TRUE(prepared.unresolved.back().in_file) << "#3 is there, of a type the reader does not know";
+    EXPECT_TRUE(prepared.unresolved[7].in_file) << "#3 is there, of a type the reader does not know";
+    EXPECT_FALSE(prepared.unresolved[7].unset);
+    EXPECT_TRUE(prepared.unresolved.back().unset);
 }
 
 }  // namespace

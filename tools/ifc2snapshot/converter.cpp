@@ -76,7 +76,7 @@ std::string unresolved_list(const std::vector<UnresolvedReference>& refs, bool (
         if (!text.empty()) text += ", ";
         text += "#" + std::to_string(u.from) + " " + u.keyword;
         if (!u.attribute.empty()) text += "." + u.attribute;
-        text += " -> #" + std::to_string(u.to);
+        text += u.unset ? std::string(" -> $") : " -> #" + std::to_string(u.to);
     }
     if (total > 3) text += ", ...";
     return text;
@@ -87,23 +87,24 @@ std::string unresolved_list(const std::vector<UnresolvedReference>& refs, bool (
 std::string describe_unresolved(const ConversionStats& stats) {
     const size_t total = stats.unresolved.size();
     if (total == 0) return {};
-    size_t missing = 0, unknown = 0, wrong = 0;
-    for (const auto& u : stats.unresolved) ++(u.wrong_type ? wrong : u.in_file ? unknown : missing);
+    size_t missing = 0, unknown = 0, wrong = 0, unset = 0;
+    for (const auto& u : stats.unresolved) ++(u.unset ? unset : u.wrong_type ? wrong : u.in_file ? unknown : missing);
     const bool one = total == 1;
     std::vector<std::string> kinds;
     if (missing) kinds.push_back(one ? "to an entity missing from the file" : "to entities missing from the file");
     if (unknown) kinds.push_back(one ? "to an entity of a type the reader does not know" : "to entities of a type the reader does not know");
     if (wrong) kinds.push_back(one ? "to an entity of a type its list does not take" : "to entities of a type their list does not take");
+    if (unset) kinds.push_back("to nothing ($ or * in a list)");
     std::string text = std::to_string(total) + (one ? " reference" : " references");
     if (kinds.size() == 1) {
         text += " " + kinds.front();
     } else {
-        const size_t counts[] = {missing, unknown, wrong};
+        const size_t counts[] = {missing, unknown, wrong, unset};
         const char* phrases[] = {" to entities missing from the file", " to entities of a type the reader does not know",
-                                 " to entities of a type their list does not take"};
+                                 " to entities of a type their list does not take", " to nothing ($ or * in a list)"};
         text += " (";
         bool first = true;
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < 4; ++k) {
             if (!counts[k]) continue;
             text += (first ? "" : ", ") + std::to_string(counts[k]) + phrases[k];
             first = false;

@@ -141,10 +141,15 @@ private:
         int depth = 0;
         size_t argument = 0;
         bool drop_next_comma = false;
+        std::vector<bool> lists;  // per open parenthesis: a list, not a typed value such as IFCLABEL(...)
+        bool after_word = false;
         while (i_ < s_.size()) {
             const char c = s_[i_];
+            const bool word = after_word;
+            after_word = false;
             if (is_space(c) || s_.compare(i_, 2, "/*") == 0) {
                 skip_blank();
+                after_word = word;
                 continue;
             }
             if (c == '\'') {
@@ -174,6 +179,13 @@ private:
                 reference(depth, argument, drop_next_comma);
                 continue;
             }
+            if ((c == '$' || c == '*') && simple && depth >= 2 && !lists.empty() && lists.back() &&
+                pass_ == Pass::rewrite) {
+                ++i_;
+                prepared_->unresolved.push_back({entity_, keyword_, argument, 0, true, true, false, true, {}, false});
+                leave_out_item(drop_next_comma);
+                continue;
+            }
             if (c == ',' && drop_next_comma) {
                 drop_next_comma = false;
                 ++i_;
@@ -182,10 +194,18 @@ private:
             drop_next_comma = false;
             copy(i_, i_ + 1);
             ++i_;
-            if (c == '(') ++depth;
-            else if (c == ')') --depth;
-            else if (c == ',' && depth == 1) ++argument;
-            else if (c == ';') return;  // the reader ends an instance there too, whatever is left open
+            after_word = is_word(c);
+            if (c == '(') {
+                ++depth;
+                lists.push_back(!word);
+            } else if (c == ')') {
+                --depth;
+                if (!lists.empty()) lists.pop_back();
+            } else if (c == ',' && depth == 1) {
+                ++argument;
+            } else if (c == ';') {
+                return;  // the reader ends an instance there too, whatever is left open
+            }
         }
     }
 
@@ -204,7 +224,9 @@ private:
                 copy(start, i_);
                 return;
             }
-            const auto kind = std::lower_bound(kinds_.begin(), kinds_.end(), std::make_pair(target, std::string()));
+            // The first instance of an id, as for the reader, which ignores any later one.
+            const auto kind = std::lower_bound(kinds_.begin(), kinds_.end(), target,
+                                               [](const std::pair<int, std::string>& k, int id) { return k.first < id; });
             if (kind == kinds_.end() || kind->first != target || takes_(keyword_, argument, depth - 1, kind->second)) {
                 copy(start, i_);
                 return;
@@ -212,13 +234,17 @@ private:
             wrong_type = true;
         }
         const bool in_file = wrong_type || std::binary_search(unreadable_.begin(), unreadable_.end(), target);
-        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, depth > 1, wrong_type, {}, false});
-        std::string& o = prepared_->text;
+        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, depth > 1, wrong_type, false, {}, false});
         if (depth == 1) {  // an attribute of its own: unset
-            o.push_back('$');
+            prepared_->text.push_back('$');
             return;
         }
-        // An item of a list: left out with its separator.
+        leave_out_item(drop_next_comma);
+    }
+
+    // An item of a list: left out with its separator.
+    void leave_out_item(bool& drop_next_comma) {
+        std::string& o = prepared_->text;
         size_t end = o.size();
         while (end > 0 && is_space(o[end - 1])) --end;
         if (end > 0 && o[end - 1] == ',') o.erase(end - 1);
@@ -231,7 +257,7 @@ private:
     std::vector<int>& instances_;
     std::vector<int>& unreadable_;
     PreparedStep* prepared_;
-    std::vector<std::pair<int, std::string>>& kinds_;  // of the instances, by id
+    std::vector<std::pair<int, std::string>>& kinds_;  // of the instances, by id, each id in file order
     const ListTakes& takes_;
     size_t i_ = 0;
     bool in_data_ = false;
@@ -300,7 +326,7 @@ PreparedStep prepare_for_reader(std::string_view content, const std::function<bo
     Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr, kinds, none).run();
     std::sort(instances.begin(), instances.end());
     std::sort(unreadable.begin(), unreadable.end());
-    std::sort(kinds.begin(), kinds.end());
+    std::stable_sort(kinds.begin(), kinds.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     PreparedStep prepared;
     Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared, kinds, takes ? cached_takes : none).run();
     return prepared;

@@ -21,6 +21,7 @@ struct UnresolvedReference {
     bool in_file = false;     // #to is in the file, of a type the reader does not know
     bool in_list = false;     // an item of a list (left out of it), not an attribute of its own
     bool wrong_type = false;  // #to is in the file, of a type that list does not take
+    bool unset = false;       // not a reference: $ or * written as an item of a list (to is 0)
     std::string attribute;    // the attribute's name, filled in once the reader has #from
     bool names_object = false;  // where a relationship names a building object (RelatedObjects, ...)
 };
@@ -49,8 +50,10 @@ using ListTakes = std::function<bool(const std::string& from, size_t argument, i
 /// Rewrites the file for the reader. `readable` says whether the reader can make an entity of a
 /// type (the keyword in capitals); instances of other types count as missing. An unresolved
 /// reference becomes $ where it is an attribute of its own and is left out of a list; instances
-/// the reader cannot make and complex instances are copied as they are. With `takes`, a list item
-/// of a type its list does not take is left out too (the reader would put an empty item there).
+/// the reader cannot make and complex instances are copied as they are. So is $ or * written as an
+/// item of a list (the reader gave up on the list or on the rest of the instance there). With
+/// `takes`, a list item of a type its list does not take is left out too (the reader would put an
+/// empty item there).
 PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable,
                                 const ListTakes& takes = nullptr);
 
