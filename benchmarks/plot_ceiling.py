@@ -33,8 +33,9 @@ def main():
         ok = [r for r in rows if r['arrived_whole']]
         failed = [r for r in rows if not r['arrived_whole']]
         colour = COLOURS[variant]
-        t_ax.plot([r['elements'] for r in ok], [r['click_to_arrival_ms'] / 1000.0 for r in ok], 'o-', color=colour,
-                  label=LABELS[variant])
+        timed = [r for r in ok if r['click_to_arrival_ms'] is not None]  # early runs were not timed
+        t_ax.plot([r['elements'] for r in timed], [r['click_to_arrival_ms'] / 1000.0 for r in timed], 'o-',
+                  color=colour, label=LABELS[variant])
         m_ax.plot([r['elements'] for r in ok], [r['peak_private_bytes'] / 1e6 for r in ok], 'o-', color=colour,
                   label=LABELS[variant] + ': arrived')
         if failed:
