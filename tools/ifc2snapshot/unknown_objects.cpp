@@ -42,13 +42,7 @@ PropertyValue argument_value(const std::string& arg) {
         for (char32_t c : decoded) kbtools::append_utf8(utf8, c);
         return utf8;
     }
-    if (arg.size() >= 3 && arg.front() == '.' && arg.back() == '.') {
-        const std::string name = arg.substr(1, arg.size() - 2);
-        if (name == "T") return std::string("TRUE");
-        if (name == "F") return std::string("FALSE");
-        if (name == "U") return std::string("UNKNOWN");
-        return name;
-    }
+    if (arg.size() >= 3 && arg.front() == '.' && arg.back() == '.') return enumeration_text(arg);
     if (const auto number = parse_step_number(arg)) return *number;
     return std::monostate{};
 }

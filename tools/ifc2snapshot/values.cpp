@@ -18,6 +18,14 @@ std::string number_text(double v) {
 
 } // namespace
 
+std::string enumeration_text(std::string_view dotted) {
+    const std::string_view name = dotted.substr(1, dotted.size() - 2);
+    if (name == "T") return "TRUE";
+    if (name == "F") return "FALSE";
+    if (name == "U") return "UNKNOWN";
+    return std::string(name);
+}
+
 std::string step_text(const BuildingObject& object) {
     std::stringstream s;
     s.imbue(std::locale::classic());
@@ -66,13 +74,7 @@ PropertyValue value_of(const shared_ptr<BuildingObject>& object) {
     const std::string step = step_text(*object);
     if (step.empty() || step == "$" || step == "*") return std::monostate{};
     if (step.front() == '\'') return to_utf8(object->toString());
-    if (step.size() >= 2 && step.front() == '.' && step.back() == '.') {
-        const std::string name = step.substr(1, step.size() - 2);
-        if (name == "T") return std::string("TRUE");
-        if (name == "F") return std::string("FALSE");
-        if (name == "U") return std::string("UNKNOWN");
-        return name;
-    }
+    if (step.size() >= 2 && step.front() == '.' && step.back() == '.') return enumeration_text(step);
     if (const auto number = parse_step_number(step)) return *number;
     return to_utf8(std::wstring(step.begin(), step.end()));
 }

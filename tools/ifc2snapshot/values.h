@@ -7,12 +7,17 @@
 #include <ifcpp/model/BuildingObject.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ifc2snapshot {
 
 /// The value as the STEP writer would put it, with full precision and no locale.
 std::string step_text(const BuildingObject& object);
+
+/// An enumeration written between dots, its name without them: the logical values .T., .F. and
+/// .U. as TRUE, FALSE and UNKNOWN, any other name as it stands.
+std::string enumeration_text(std::string_view dotted);
 
 /// A text as it is, a number in its shortest exact form; empty for an unset value.
 std::string as_text(const PropertyValue& value);
