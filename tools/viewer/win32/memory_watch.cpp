@@ -15,11 +15,14 @@ std::uint64_t private_usage() {
     return counters.PagefileUsage;
 }
 
-constexpr std::uint64_t step = 1u << 20;
+// Reservations start on 64 KiB boundaries and are whole 64 KiB steps: a free range is known
+// exactly at that step (in whole megabytes, a range of 16.5 MiB would read as 16 and a hold down
+// to 16 MB would leave a 16.5 MiB range free).
+constexpr std::uint64_t step = 64u << 10;
 
-/// The largest reservation that succeeds now, in whole megabytes.
+/// The largest reservation that succeeds now, in steps.
 std::uint64_t largest_reservable() {
-    std::uint64_t low = 0, high = 4096;  // in steps; low fits, high does not
+    std::uint64_t low = 0, high = (std::uint64_t{4} << 30) / step;  // low fits, high does not
     while (high - low > 1) {
         const std::uint64_t mid = (low + high) / 2;
         void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(mid * step), MEM_RESERVE, PAGE_NOACCESS);
@@ -38,9 +41,9 @@ std::uint64_t largest_reservable() {
 std::uint64_t largest_free_block() { return largest_reservable() * step; }
 
 std::uint64_t hold_address_space(std::uint64_t largest) {
-    const std::uint64_t keep = largest / step;
+    const std::uint64_t keep = largest / step;  // rounded down: nothing larger than `largest` stays
     for (std::uint64_t free = largest_reservable(); free > keep; free = largest_reservable()) {
-        // The range's first part is taken; the rest, `keep` MB, stays free.
+        // The range's first part is taken; the rest, `keep` steps, stays free.
         if (!VirtualAlloc(nullptr, static_cast<SIZE_T>((free - keep) * step), MEM_RESERVE, PAGE_NOACCESS)) break;
     }
     return largest_free_block();

@@ -23,7 +23,7 @@ struct MemoryFigures {
     bool large_address_aware = false;       // the executable's IMAGE_FILE_LARGE_ADDRESS_AWARE
 };
 
-/// The largest block of address space VirtualAlloc can reserve now, to the megabyte (tried, then
+/// The largest block of address space VirtualAlloc can reserve now, to 64 KiB (tried, then
 /// released). Walking the ranges with VirtualQuery does not tell under Wine, which shows the
 /// ranges it keeps for the program's allocations as reserved.
 std::uint64_t largest_free_block();
