@@ -84,6 +84,78 @@ TEST(StructureCycles, AreBrokenWithAWarningAndTheLibraryPrintsNothing) {
     EXPECT_EQ(j["objects"].size(), 4u) << "every object stays";
 }
 
+// --- Cycles in the geometry -------------------------------------------------------------------
+
+// Geometry that contains itself, each on its own product; the library's converters follow every
+// one of these links without remembering where they have been, down to a stack overflow:
+//  - #200: a disk swept along a trimmed curve that trims itself (#204), beside a sound 2 x 1 x 3
+//    box (#25), which stays;
+//  - #300: a profile bounded by a composite curve (#305) whose segment's curve trims it again;
+//  - #400: a boolean result that is its own first operand (#403);
+//  - #500: a mapped item (#503) whose map's representation shows the mapped item again;
+//  - #600: a surface trimmed out of itself (#603).
+const std::string geometry_cycles = ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9P',$,'Bucles',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCDIRECTION((0.,0.,1.));
+#24=IFCRECTANGLEPROFILEDEF(.AREA.,$,$,2.,1.);
+#25=IFCEXTRUDEDAREASOLID(#24,#21,#23,3.);
+#200=IFCBEAM('0eC1cD2eF3gH4iJ5kL6mN1',$,'Viga',$,$,$,#201,$,.BEAM.);
+#201=IFCPRODUCTDEFINITIONSHAPE($,$,(#202));
+#202=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#25,#203));
+#203=IFCSWEPTDISKSOLID(#204,0.1,$,$,$);
+#204=IFCTRIMMEDCURVE(#204,(IFCPARAMETERVALUE(0.)),(IFCPARAMETERVALUE(1.)),.T.,.PARAMETER.);
+#300=IFCCOLUMN('0eC1cD2eF3gH4iJ5kL6mN2',$,'Pilar',$,$,$,#301,$,.COLUMN.);
+#301=IFCPRODUCTDEFINITIONSHAPE($,$,(#302));
+#302=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#303));
+#303=IFCEXTRUDEDAREASOLID(#304,#21,#23,3.);
+#304=IFCARBITRARYCLOSEDPROFILEDEF(.AREA.,$,#305);
+#305=IFCCOMPOSITECURVE((#306),.F.);
+#306=IFCCOMPOSITECURVESEGMENT(.CONTINUOUS.,.T.,#307);
+#307=IFCTRIMMEDCURVE(#305,(IFCPARAMETERVALUE(0.)),(IFCPARAMETERVALUE(1.)),.T.,.PARAMETER.);
+#400=IFCSLAB('0eC1cD2eF3gH4iJ5kL6mN3',$,'Losa',$,$,$,#401,$,.FLOOR.);
+#401=IFCPRODUCTDEFINITIONSHAPE($,$,(#402));
+#402=IFCSHAPEREPRESENTATION(#20,'Body','Clipping',(#403));
+#403=IFCBOOLEANRESULT(.DIFFERENCE.,#403,#25);
+#500=IFCBUILDINGELEMENTPROXY('0eC1cD2eF3gH4iJ5kL6mN4',$,'Bloque',$,$,$,#501,$,$);
+#501=IFCPRODUCTDEFINITIONSHAPE($,$,(#502));
+#502=IFCSHAPEREPRESENTATION(#20,'Body','MappedRepresentation',(#503));
+#503=IFCMAPPEDITEM(#504,#506);
+#504=IFCREPRESENTATIONMAP(#21,#505);
+#505=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#25,#503));
+#506=IFCCARTESIANTRANSFORMATIONOPERATOR3D($,$,#22,$,$);
+#600=IFCPLATE('0eC1cD2eF3gH4iJ5kL6mN5',$,'Chapa',$,$,$,#601,$,$);
+#601=IFCPRODUCTDEFINITIONSHAPE($,$,(#602));
+#602=IFCSHAPEREPRESENTATION(#20,'Body','Surface',(#603));
+#603=IFCRECTANGULARTRIMMEDSURFACE(#603,0.,0.,1.,1.,.T.,.T.);
+)");
+
+TEST(GeometryCycles, AreLeftOutWithAWarningAndTheRestOfTheObjectStays) {
+    ScratchDir dir;
+    const std::string in = dir.write("bucles.ifc", geometry_cycles);
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("bucles.json") + "'");
+    ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err.substr(0, 2000);
+    for (const char* warning :
+         {"warning: geometry cycle #204 IfcTrimmedCurve > #204: left out with the representation items that lead to "
+          "it (#203 IfcSweptDiskSolid in #202 IfcShapeRepresentation)\n",
+          "warning: geometry cycle #305 IfcCompositeCurve > #306 IfcCompositeCurveSegment > #307 IfcTrimmedCurve > "
+          "#305: left out with the representation items that lead to it (#303 IfcExtrudedAreaSolid in #302 "
+          "IfcShapeRepresentation)\n",
+          "warning: geometry cycle #403 IfcBooleanResult > #403: left out with the representation items that lead to "
+          "it (#403 IfcBooleanResult in #402 IfcShapeRepresentation)\n",
+          "warning: geometry cycle #503 IfcMappedItem > #504 IfcRepresentationMap > "
+          "#505 IfcShapeRepresentation > #503: left out with the representation items that lead to it (#503 "
+          "IfcMappedItem in #502 IfcShapeRepresentation, #503 IfcMappedItem in #505 IfcShapeRepresentation)\n",
+          "warning: geometry cycle #603 IfcRectangularTrimmedSurface > #603: left out with the representation items "
+          "that lead to it (#603 IfcRectangularTrimmedSurface in #602 IfcShapeRepresentation)\n"})
+        EXPECT_NE(run.err.find(warning), std::string::npos) << warning << "\n" << run.err;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(in);
+    ASSERT_EQ(s.objects.size(), 6u) << "every object stays";
+    EXPECT_NEAR(find_object(s, 200)->volume, 6.0, 1e-9) << "the sound box beside the cycle";
+    for (std::uint64_t id : {300u, 400u, 500u, 600u}) EXPECT_EQ(find_object(s, id)->area, 0.0) << "#" << id;
+}
+
 // The libraries print diagnostics of their own to stdout and stderr, through both the C and the
 // C++ streams; they become messages, the first 20 lines in full.
 TEST(LibraryOutput, IsCaughtAndHandedOverAsMessages) {

@@ -158,6 +158,7 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
         throw ReadError("the file holds no building object (no product: a type or property library?)");
 
     st.warnings = break_structure_cycles(model);
+    for (std::string& warning : break_geometry_cycles(model)) st.warnings.push_back(std::move(warning));
     st.faces_reordered = put_outer_bounds_first(model);
     if (st.faces_reordered)
         st.messages.push_back(std::to_string(st.faces_reordered) +

@@ -17,6 +17,15 @@ namespace ifc2snapshot {
 /// relationship.
 std::vector<std::string> break_structure_cycles(BuildingModel& model);
 
+/// The geometry converter follows the links between pieces of geometry (a trimmed curve to the
+/// curve it trims, a composite curve to its segments' curves, a boolean result to its operands,
+/// a mapped item to its map's representation, a surface to the one it bounds, ...) without
+/// remembering where it has been, so geometry that contains itself, directly or through others,
+/// recurses until the stack overflows. Every representation item that leads to such a cycle is
+/// taken out of its representation: its object arrives without it. Returns one warning per
+/// cycle, naming it and the items taken out.
+std::vector<std::string> break_geometry_cycles(BuildingModel& model);
+
 /// The geometry converter takes a face's first bound as its outer boundary, so a face that
 /// lists a hole first fails to triangulate and is lost. Puts the IfcFaceOuterBound first, or,
 /// in a face without one, the polygon bound of the largest area. Returns how many faces changed.
