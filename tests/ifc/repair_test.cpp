@@ -156,6 +156,42 @@ TEST(GeometryCycles, AreLeftOutWithAWarningAndTheRestOfTheObjectStays) {
     for (std::uint64_t id : {300u, 400u, 500u, 600u}) EXPECT_EQ(find_object(s, id)->area, 0.0) << "#" << id;
 }
 
+// A disk swept along a trimmed curve of a trimmed curve ... 20,000 deep overflowed the library's
+// stack as well; one 400 deep is converted.
+TEST(GeometryCycles, SoAreChainsTooDeepForTheLibrarysStack) {
+    std::string data = R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9Q',$,'Cadena',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#24=IFCCARTESIANPOINT((1.,0.,0.));
+#25=IFCPOLYLINE((#22,#24));
+)";
+    auto add = [&](int id, const std::string& instance) { data += "#" + std::to_string(id) + "=" + instance + ";\n"; };
+    auto ref = [](int id) { return "#" + std::to_string(id); };
+    auto beam = [&](int id, const char* guid, int depth) {
+        const int first = id * 1000;
+        add(id, "IFCBEAM('" + std::string(guid) + "',$,'Viga',$,$,$," + ref(id + 1) + ",$,.BEAM.)");
+        add(id + 1, "IFCPRODUCTDEFINITIONSHAPE($,$,(" + ref(id + 2) + "))");
+        add(id + 2, "IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(" + ref(id + 3) + "))");
+        add(id + 3, "IFCSWEPTDISKSOLID(" + ref(first) + ",0.1,$,$,$)");
+        for (int k = 0; k < depth; ++k)
+            add(first + k, "IFCTRIMMEDCURVE(" + (k + 1 < depth ? ref(first + k + 1) : "#25") + ",(),(),.T.,.PARAMETER.)");
+    };
+    beam(200, "0eC1cD2eF3gH4iJ5kL6mN1", 20000);
+    beam(300, "0eC1cD2eF3gH4iJ5kL6mN2", 400);
+    ScratchDir dir;
+    const std::string in = dir.write("cadena.ifc", ifc_samples::step_file("IFC4", data));
+    const ToolRun run = run_converter("'" + in + "' '" + dir.file("cadena.json") + "'");
+    ASSERT_EQ(run.status, 0) << "killed by a signal when -1\n" << run.err.substr(0, 2000);
+    EXPECT_NE(run.err.find("warning: geometry nested more than 500 deep: left out with the representation items that "
+                           "lead to it (#203 IfcSweptDiskSolid in #202 IfcShapeRepresentation)\n"),
+              std::string::npos)
+        << run.err.substr(0, 2000);
+    const Snapshot s = ifc2snapshot::convert_ifc_file(in);
+    EXPECT_EQ(find_object(s, 200)->area, 0.0);
+    EXPECT_GT(find_object(s, 300)->area, 0.5) << "a tube 1 long, 0.1 in radius";
+}
+
 // The libraries print diagnostics of their own to stdout and stderr, through both the C and the
 // C++ streams; they become messages, the first 20 lines in full.
 TEST(LibraryOutput, IsCaughtAndHandedOverAsMessages) {

@@ -193,12 +193,16 @@ std::vector<std::string> break_structure_cycles(BuildingModel& model) {
 
 std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
     // A depth-first search over the links of the geometry. Each node learns the first cycle that
-    // it lies on or leads to (an index into `cycles`, -1 for none): a node is done only once
-    // everything it leads to is, so what it learnt then is final.
+    // it lies on or leads to (an index into `faults`, -1 for none) and the longest chain of links
+    // that starts from it: a node is done only once everything it leads to is, so what it learnt
+    // then is final. A chain longer than the converter's stack takes is a fault of its own, one
+    // for all such chains.
+    constexpr size_t deepest = 500;
     struct Node {
         bool on_path = false;
         bool done = false;
         int cycle = -1;
+        size_t height = 1;
     };
     struct Frame {
         BuildingEntity* node;
@@ -206,7 +210,8 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
         size_t taken = 0;
     };
     std::unordered_map<const BuildingEntity*, Node> nodes;
-    std::vector<std::string> cycles;
+    std::vector<std::string> faults;  // "cycle #204 IfcTrimmedCurve > #204", ...
+    int too_deep = -1;
     std::vector<Frame> path;
 
     for (const auto& [id, entity] : model.getMapIfcEntities()) {
@@ -219,18 +224,30 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
             if (top.taken == top.next.size()) {
                 here.on_path = false;
                 here.done = true;
-                const int cycle = here.cycle;
+                if (here.height > deepest && here.cycle < 0) {
+                    if (too_deep < 0) {
+                        too_deep = static_cast<int>(faults.size());
+                        faults.push_back("nested more than " + std::to_string(deepest) + " deep");
+                    }
+                    here.cycle = too_deep;
+                }
+                const Node finished = here;
                 path.pop_back();
-                if (cycle >= 0 && !path.empty() && nodes[path.back().node].cycle < 0) nodes[path.back().node].cycle = cycle;
+                if (!path.empty()) {
+                    Node& parent = nodes[path.back().node];
+                    if (finished.cycle >= 0 && parent.cycle < 0) parent.cycle = finished.cycle;
+                    parent.height = std::max(parent.height, finished.height + 1);
+                }
                 continue;
             }
             BuildingEntity* next = top.next[top.taken++];
             Node& there = nodes[next];
             if (there.done) {
                 if (there.cycle >= 0 && here.cycle < 0) here.cycle = there.cycle;
+                here.height = std::max(here.height, there.height + 1);
             } else if (there.on_path) {
-                const int cycle = static_cast<int>(cycles.size());
-                cycles.push_back(cycle_text(path, next));
+                const int cycle = static_cast<int>(faults.size());
+                faults.push_back("cycle " + cycle_text(path, next));
                 for (size_t k = path.size(); k-- > 0;) {
                     Node& member = nodes[path[k].node];
                     if (member.cycle < 0) member.cycle = cycle;
@@ -242,9 +259,9 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
             }
         }
     }
-    if (cycles.empty()) return {};
+    if (faults.empty()) return {};
 
-    std::vector<std::vector<std::string>> left_out(cycles.size());
+    std::vector<std::vector<std::string>> left_out(faults.size());
     for (const auto& [id, entity] : model.getMapIfcEntities()) {
         auto* representation = dynamic_cast<IfcRepresentation*>(entity.get());
         if (!representation) continue;
@@ -260,9 +277,9 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
                     items.end());
     }
     std::vector<std::string> warnings;
-    for (size_t c = 0; c < cycles.size(); ++c) {
+    for (size_t c = 0; c < faults.size(); ++c) {
         const auto& items = left_out[c];
-        std::string line = "geometry cycle " + cycles[c] + ": ";
+        std::string line = "geometry " + faults[c] + ": ";
         if (items.empty()) {
             line += "no representation item leads to it";
         } else {

@@ -21,9 +21,10 @@ std::vector<std::string> break_structure_cycles(BuildingModel& model);
 /// curve it trims, a composite curve to its segments' curves, a boolean result to its operands,
 /// a mapped item to its map's representation, a surface to the one it bounds, ...) without
 /// remembering where it has been, so geometry that contains itself, directly or through others,
-/// recurses until the stack overflows. Every representation item that leads to such a cycle is
-/// taken out of its representation: its object arrives without it. Returns one warning per
-/// cycle, naming it and the items taken out.
+/// recurses until the stack overflows; so does a chain of such links thousands long. Every
+/// representation item that leads to such a cycle, or starts a chain more than 500 links long,
+/// is taken out of its representation: its object arrives without it. Returns one warning per
+/// cycle (and one for all chains too long), naming it and the items taken out.
 std::vector<std::string> break_geometry_cycles(BuildingModel& model);
 
 /// The geometry converter takes a face's first bound as its outer boundary, so a face that
