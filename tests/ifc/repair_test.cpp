@@ -365,7 +365,8 @@ TEST(DanglingReferences, ListItemsOfTheWrongTypeAreLeftOutNotReadAsEmpty) {
 
 // An id given twice: the reader keeps the first instance, here a curve segment, and read the
 // polyline's first point, which names the id, as an empty item that the curve converter
-// dereferenced (a crash the fuzz target found). The item is judged by the first instance.
+// dereferenced (a crash the fuzz target found). The item is judged by the first instance, and
+// the id is named in a warning.
 TEST(DanglingReferences, AnIdGivenTwiceIsJudgedByItsFirstInstance) {
     ScratchDir dir;
     const std::string in = dir.write("doble.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9M',$,'Doble',$,$,$,$,(#20),$);
@@ -392,6 +393,11 @@ TEST(DanglingReferences, AnIdGivenTwiceIsJudgedByItsFirstInstance) {
                            "#415 IFCPOLYLINE.Points -> #413)\n"),
               std::string::npos)
         << run.err;
+    EXPECT_NE(run.err.find("warning: #413 is given to 2 instances (lines 20 and 21): the first is read, the others are "
+                           "ignored\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find(" is given to "), run.err.rfind(" is given to ")) << "one warning per id";
 }
 
 // $ as an item of a list: the reader gave up on the list there, so the polyline kept one point
