@@ -172,12 +172,16 @@ private:
                 drop_next_comma = false;
                 continue;
             }
-            if (c == '"') {  // binary
-                const size_t end = s_.find('"', i_ + 1);
-                const size_t stop = end == std::string_view::npos ? s_.size() : end + 1;
-                copy(i_, stop);
-                i_ = stop;
-                continue;
+            if (c == '"') {  // binary: hexadecimal digits between quotes
+                size_t end = i_ + 1;
+                while (end < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[end]))) ++end;
+                if (end < s_.size() && s_[end] == '"') {
+                    copy(i_, end + 1);
+                    i_ = end + 1;
+                    continue;
+                }
+                // A stray quote, copied alone: the reader does not read a binary on past it to
+                // the next quote, which may lie instances further on.
             }
             if (c == '#' && simple && depth >= 1) {
                 reference(depth, argument, drop_next_comma);
