@@ -192,6 +192,37 @@ TEST(GeometryCycles, SoAreChainsTooDeepForTheLibrarysStack) {
     EXPECT_GT(find_object(s, 300)->area, 0.5) << "a tube 1 long, 0.1 in radius";
 }
 
+// A circle trimmed at 9.07E16 degrees: the library unwound the angle one turn at a time, for
+// days (a hang the fuzz target found). Such a trimming is dropped, so the disk is swept along
+// the circle from 0 to 90 degrees, a quarter of a ring 2 in radius.
+TEST(TrimmedCurves, AnglesPastAMillionAreDroppedNotUnwound) {
+    ScratchDir dir;
+    const std::string in = dir.write("vueltas.ifc", ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9S',$,'Vueltas',$,$,$,$,(#20),#10);
+#10=IFCUNITASSIGNMENT((#11,#12));
+#11=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
+#12=IFCCONVERSIONBASEDUNIT(#13,.PLANEANGLEUNIT.,'degree',#14);
+#13=IFCDIMENSIONALEXPONENTS(0,0,0,0,0,0,0);
+#14=IFCMEASUREWITHUNIT(IFCPLANEANGLEMEASURE(0.017453292519943295),#15);
+#15=IFCSIUNIT(*,.PLANEANGLEUNIT.,$,.RADIAN.);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#200=IFCBEAM('0eC1cD2eF3gH4iJ5kL6mN1',$,'Viga',$,$,$,#201,$,.BEAM.);
+#201=IFCPRODUCTDEFINITIONSHAPE($,$,(#202));
+#202=IFCSHAPEREPRESENTATION(#20,'Body','SweptSolid',(#203));
+#203=IFCSWEPTDISKSOLID(#204,0.1,$,$,$);
+#204=IFCTRIMMEDCURVE(#205,(IFCPARAMETERVALUE(9.07E16)),(IFCPARAMETERVALUE(90.)),.T.,.PARAMETER.);
+#205=IFCCIRCLE(#21,2.);
+)"));
+    ifc2snapshot::ConversionStats stats;
+    const Snapshot s = ifc2snapshot::convert_ifc_file(in, &stats);
+    EXPECT_NE(std::find(stats.messages.begin(), stats.messages.end(),
+                        "1 trimmed circle or ellipse is trimmed at a million or more: that trimming is dropped"),
+              stats.messages.end());
+    const double quarter_ring = 2 * 3.14159265358979 * 2 / 4 * 2 * 3.14159265358979 * 0.1;
+    EXPECT_NEAR(find_object(s, 200)->area, quarter_ring, 0.05 * quarter_ring);
+}
+
 // The libraries print diagnostics of their own to stdout and stderr, through both the C and the
 // C++ streams; they become messages, the first 20 lines in full.
 TEST(LibraryOutput, IsCaughtAndHandedOverAsMessages) {

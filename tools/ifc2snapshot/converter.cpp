@@ -167,6 +167,10 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
     }
     for (std::string& warning : break_structure_cycles(model)) st.warnings.push_back(std::move(warning));
     for (std::string& warning : break_geometry_cycles(model)) st.warnings.push_back(std::move(warning));
+    if (const size_t dropped = drop_trimmings_past_a_million(model))
+        st.messages.push_back(std::to_string(dropped) +
+                              (dropped == 1 ? " trimmed circle or ellipse is" : " trimmed circles or ellipses are") +
+                              " trimmed at a million or more: that trimming is dropped");
     st.faces_reordered = put_outer_bounds_first(model);
     if (st.faces_reordered)
         st.messages.push_back(std::to_string(st.faces_reordered) +

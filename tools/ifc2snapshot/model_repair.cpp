@@ -5,6 +5,7 @@
 #include <ifcpp/IFC4/include/IfcAxis2Placement3D.h>
 #include <ifcpp/IFC4/include/IfcCartesianPoint.h>
 #include <ifcpp/IFC4/include/IfcCompositeProfileDef.h>
+#include <ifcpp/IFC4/include/IfcConic.h>
 #include <ifcpp/IFC4/include/IfcDirection.h>
 #include <ifcpp/IFC4/include/IfcElement.h>
 #include <ifcpp/IFC4/include/IfcExtrudedAreaSolid.h>
@@ -16,6 +17,7 @@
 #include <ifcpp/IFC4/include/IfcLengthMeasure.h>
 #include <ifcpp/IFC4/include/IfcLocalPlacement.h>
 #include <ifcpp/IFC4/include/IfcObjectDefinition.h>
+#include <ifcpp/IFC4/include/IfcParameterValue.h>
 #include <ifcpp/IFC4/include/IfcPolyLoop.h>
 #include <ifcpp/IFC4/include/IfcProduct.h>
 #include <ifcpp/IFC4/include/IfcRelAggregates.h>
@@ -25,6 +27,7 @@
 #include <ifcpp/IFC4/include/IfcRepresentationItem.h>
 #include <ifcpp/IFC4/include/IfcRepresentationMap.h>
 #include <ifcpp/IFC4/include/IfcSpatialStructureElement.h>
+#include <ifcpp/IFC4/include/IfcTrimmedCurve.h>
 
 #include <algorithm>
 #include <cmath>
@@ -290,6 +293,26 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
         warnings.push_back(std::move(line));
     }
     return warnings;
+}
+
+size_t drop_trimmings_past_a_million(BuildingModel& model) {
+    auto past = [](const shared_ptr<IfcTrimmingSelect>& trim) {
+        const auto parameter = dynamic_pointer_cast<IfcParameterValue>(trim);
+        return parameter && !(std::fabs(parameter->m_value) < 1e6);
+    };
+    size_t changed = 0;
+    for (const auto& [id, entity] : model.getMapIfcEntities()) {
+        auto* curve = dynamic_cast<IfcTrimmedCurve*>(entity.get());
+        if (!curve || !dynamic_pointer_cast<IfcConic>(curve->m_BasisCurve)) continue;
+        bool dropped = false;
+        for (auto* trims : {&curve->m_Trim1, &curve->m_Trim2}) {
+            const auto kept = std::remove_if(trims->begin(), trims->end(), past);
+            dropped = dropped || kept != trims->end();
+            trims->erase(kept, trims->end());
+        }
+        if (dropped) ++changed;
+    }
+    return changed;
 }
 
 size_t put_outer_bounds_first(BuildingModel& model) {
