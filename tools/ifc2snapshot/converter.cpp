@@ -157,7 +157,20 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
     if (!any_product && unknown.empty())
         throw ReadError("the file holds no building object (no product: a type or property library?)");
 
-    st.warnings = break_structure_cycles(model);
+    for (const DuplicateId& d : read.duplicates) {
+        std::string lines;
+        for (size_t k = 0; k < d.lines.size() && k < 4; ++k)
+            lines += (k == 0 ? "" : k + 1 == d.lines.size() ? " and " : ", ") + std::to_string(d.lines[k]);
+        if (d.lines.size() > 4) lines += ", ...";
+        st.warnings.push_back("#" + std::to_string(d.id) + " is given to " + std::to_string(d.lines.size()) +
+                              " instances (lines " + lines + "): the first is read, the others are ignored");
+    }
+    for (std::string& warning : break_structure_cycles(model)) st.warnings.push_back(std::move(warning));
+    for (std::string& warning : break_geometry_cycles(model)) st.warnings.push_back(std::move(warning));
+    if (const size_t dropped = drop_trimmings_past_a_million(model))
+        st.messages.push_back(std::to_string(dropped) +
+                              (dropped == 1 ? " trimmed circle or ellipse is" : " trimmed circles or ellipses are") +
+                              " trimmed at a million or more: that trimming is dropped");
     st.faces_reordered = put_outer_bounds_first(model);
     if (st.faces_reordered)
         st.messages.push_back(std::to_string(st.faces_reordered) +

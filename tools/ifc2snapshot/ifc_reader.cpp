@@ -322,6 +322,7 @@ ReadModel read_ifc_content(std::string content) {
     std::string().swap(content);
     result.unresolved = std::move(prepared.unresolved);
     result.unknown = std::move(prepared.unknown);
+    result.duplicates = std::move(prepared.duplicates);
 
     result.model = std::make_shared<BuildingModel>();
     auto reader = std::make_shared<ReaderSTEP>();

@@ -43,6 +43,8 @@ struct ReadModel {
     std::vector<UnresolvedReference> unresolved;
     /// Instances of types the reader does not know, which it skipped, as the file states them.
     std::vector<UnknownInstance> unknown;
+    /// Ids given to more than one instance: the reader kept the first instance of each.
+    std::vector<DuplicateId> duplicates;
 };
 
 /// Reads the file at path. Throws ReadError when the file cannot be opened (or is a folder), is

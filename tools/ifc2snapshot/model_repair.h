@@ -17,6 +17,22 @@ namespace ifc2snapshot {
 /// relationship.
 std::vector<std::string> break_structure_cycles(BuildingModel& model);
 
+/// The geometry converter follows the links between pieces of geometry (a trimmed curve to the
+/// curve it trims, a composite curve to its segments' curves, a boolean result to its operands,
+/// a mapped item to its map's representation, a surface to the one it bounds, ...) without
+/// remembering where it has been, so geometry that contains itself, directly or through others,
+/// recurses until the stack overflows; so does a chain of such links thousands long. Every
+/// representation item that leads to such a cycle, or starts a chain more than 500 links long,
+/// is taken out of its representation: its object arrives without it. Returns one warning per
+/// cycle (and one for all chains too long), naming it and the items taken out.
+std::vector<std::string> break_geometry_cycles(BuildingModel& model);
+
+/// The geometry converter brings a circle's trimming angles into one turn by taking off a turn
+/// at a time, so a trimming at 1E16 degrees takes days. A trimmed circle's or ellipse's
+/// trimming parameter of a million or more (or not a number) is dropped: that end is trimmed
+/// as if the file gave no parameter. Returns how many curves changed.
+size_t drop_trimmings_past_a_million(BuildingModel& model);
+
 /// The geometry converter takes a face's first bound as its outer boundary, so a face that
 /// lists a hole first fails to triangulate and is lost. Puts the IfcFaceOuterBound first, or,
 /// in a face without one, the polygon bound of the largest area. Returns how many faces changed.

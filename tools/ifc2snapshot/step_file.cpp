@@ -51,6 +51,8 @@ public:
         : s_(s), pass_(pass), readable_(readable), instances_(instances), unreadable_(unreadable), prepared_(prepared),
           kinds_(kinds), takes_(takes) {}
 
+    std::vector<std::pair<int, size_t>> starts;  // of every instance, id and offset, in file order (first pass)
+
     void run() {
         if (out()) out()->reserve(s_.size() + s_.size() / 16);
         while (i_ < s_.size()) statement();
@@ -87,6 +89,8 @@ private:
             long long id = 0;
             while (i_ < s_.size() && is_digit(s_[i_])) id = std::min<long long>(id * 10 + (s_[i_++] - '0'), 1LL << 40);
             copy(start, i_);
+            if (pass_ == Pass::find_instances)
+                starts.emplace_back(static_cast<int>(std::min<long long>(id, 0x7FFFFFFF)), start);
             skip_blank();
             if (i_ < s_.size() && s_[i_] == '=') {
                 copy(i_, i_ + 1);
@@ -168,12 +172,16 @@ private:
                 drop_next_comma = false;
                 continue;
             }
-            if (c == '"') {  // binary
-                const size_t end = s_.find('"', i_ + 1);
-                const size_t stop = end == std::string_view::npos ? s_.size() : end + 1;
-                copy(i_, stop);
-                i_ = stop;
-                continue;
+            if (c == '"') {  // binary: hexadecimal digits between quotes
+                size_t end = i_ + 1;
+                while (end < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[end]))) ++end;
+                if (end < s_.size() && s_[end] == '"') {
+                    copy(i_, end + 1);
+                    i_ = end + 1;
+                    continue;
+                }
+                // A stray quote, copied alone: the reader does not read a binary on past it to
+                // the next quote, which may lie instances further on.
             }
             if (c == '#' && simple && depth >= 1) {
                 reference(depth, argument, drop_next_comma);
@@ -267,6 +275,39 @@ private:
     std::string unknown_keyword_;
 };
 
+// The ids given to more than one instance, with the lines of those instances.
+std::vector<DuplicateId> duplicate_ids(std::string_view content, std::vector<std::pair<int, size_t>> starts) {
+    std::stable_sort(starts.begin(), starts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<DuplicateId> duplicates;
+    std::vector<size_t> offsets;
+    for (size_t k = 0; k < starts.size();) {
+        size_t end = k + 1;
+        while (end < starts.size() && starts[end].first == starts[k].first) ++end;
+        if (end - k > 1) {
+            DuplicateId d;
+            d.id = starts[k].first;
+            for (size_t j = k; j < end; ++j) {
+                d.lines.push_back(starts[j].second);  // an offset until the lines are counted below
+                offsets.push_back(starts[j].second);
+            }
+            duplicates.push_back(std::move(d));
+        }
+        k = end;
+    }
+    if (duplicates.empty()) return duplicates;
+    std::sort(offsets.begin(), offsets.end());
+    std::unordered_map<size_t, size_t> line_of;
+    size_t line = 1, at = 0;
+    for (const size_t offset : offsets) {
+        line += static_cast<size_t>(std::count(content.begin() + at, content.begin() + offset, '\n'));
+        at = offset;
+        line_of[offset] = line;
+    }
+    for (auto& d : duplicates)
+        for (auto& l : d.lines) l = line_of[l];
+    return duplicates;
+}
+
 } // namespace
 
 std::vector<std::string> split_arguments(std::string_view parameters) {
@@ -323,12 +364,14 @@ PreparedStep prepare_for_reader(std::string_view content, const std::function<bo
     std::vector<int> instances, unreadable;
     std::vector<std::pair<int, std::string>> kinds;
     const ListTakes none;
-    Walker(content, Pass::find_instances, cached, instances, unreadable, nullptr, kinds, none).run();
+    Walker find(content, Pass::find_instances, cached, instances, unreadable, nullptr, kinds, none);
+    find.run();
     std::sort(instances.begin(), instances.end());
     std::sort(unreadable.begin(), unreadable.end());
     std::stable_sort(kinds.begin(), kinds.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     PreparedStep prepared;
     Walker(content, Pass::rewrite, cached, instances, unreadable, &prepared, kinds, takes ? cached_takes : none).run();
+    prepared.duplicates = duplicate_ids(content, std::move(find.starts));
     return prepared;
 }
 

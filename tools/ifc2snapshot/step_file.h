@@ -33,10 +33,17 @@ struct UnknownInstance {
     std::vector<std::string> arguments;  // its top-level arguments as written, e.g. "'Cuadro'", "$", "#41"
 };
 
+/// An id that the file gives to more than one instance. The reader keeps the first of them.
+struct DuplicateId {
+    int id = 0;
+    std::vector<size_t> lines;  // where each of its instances starts, counted from 1, in file order
+};
+
 struct PreparedStep {
     std::string text;
     std::vector<UnresolvedReference> unresolved;
     std::vector<UnknownInstance> unknown;  // in file order
+    std::vector<DuplicateId> duplicates;   // by id
 };
 
 /// The top-level arguments of an instance's parameter list "(a,(b,c),'d,e')" as written,
