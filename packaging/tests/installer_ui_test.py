@@ -84,7 +84,9 @@ def case_install(s):
     s.drive("wait", CAPTION, "Carpeta del visor", "edit", s.winwork,
             "click", "Instalar", "wait", CAPTION, "no contiene el visor", ("shot", "carpeta_sin_visor"),
             "click", IDOK, "gone")
-    out = s.drive("wait", CAPTION, "Carpeta del visor", "edit", s.winwork + r"\no existe",
+    # A folder name apart from the message's words: the page itself, with the name in its edit box,
+    # must not pass for the message.
+    out = s.drive("wait", CAPTION, "Carpeta del visor", "edit", s.winwork + r"\falta",
                   "click", "Instalar", "wait", CAPTION, "no existe", "read", ("shot", "carpeta_no_existe"),
                   "click", IDOK, "gone")
     check("Pulse Examinar" in out, "no hint for a folder that does not exist:\n" + out)
