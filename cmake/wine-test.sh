@@ -6,10 +6,16 @@
 # a peer stand-in) outlives it, even when ctest ended the test at its time limit: the next test
 # ends it before it starts. cmake/wine-run.sh goes through here when ctest runs it as a test of its
 # own; the harnesses that start several programs run themselves through here.
+# With KB_WINE_KEEP_SERVER set (scripts/wine-tests.sh sets it), the prefix's Wine server and the
+# machine's own processes beside it (services, device hosts) stay from one test to the next: they
+# are started once, outside any test, and before and after each test only the programs in the
+# prefix are ended (cmake/wine-programs.sh). Starting them is most of a short test's time under
+# emulation. The server ends by itself once no program has run in it for 60 s times
+# KB_WINE_TIME_FACTOR; wine-tests.sh ends it at once.
 #   usage: cmake/wine-test.sh COMMAND [ARGUMENTS...]   (--help: this text)
 set -u
 case "${1:-}" in
-  -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   "") echo "usage: cmake/wine-test.sh COMMAND [ARGUMENTS...]" >&2; exit 2 ;;
 esac
 prefix=${WINEPREFIX:-}
@@ -19,17 +25,38 @@ if [ -z "$prefix" ]; then
 fi
 prefix=${prefix%/}
 
+here=$(cd "$(dirname "$0")" && pwd)
+factor=${KB_WINE_TIME_FACTOR:-1}
+
 # Ends every process of the prefix (wineserver -k reaches them all, also those whose parent is
-# gone) and waits for its server to exit.
+# gone) and waits for its server to exit; with a kept server, every program in it (each by its
+# process id), and the server too when that fails.
 end_prefix_processes() {
+  if [ -n "${KB_WINE_KEEP_SERVER:-}" ] && WINEPREFIX=$prefix "$here/wine-programs.sh" --end; then
+    return
+  fi
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix timeout 60 wineserver -w >/dev/null 2>&1
+}
+
+# A kept server that is not running (the first test, or one ended since) is started, and Wine's
+# own processes with it by a program that does nothing, before the test: they then carry none of
+# its marks (KB_WINE_TEST). Neither holds the prefix's lock (descriptor 9).
+start_kept_server() {
+  [ -n "${KB_WINE_KEEP_SERVER:-}" ] || return 0
+  WINEPREFIX=$prefix "$here/wine-programs.sh" --server >/dev/null && return 0
+  WINEPREFIX=$prefix wineserver -p$((60 * factor)) </dev/null >/dev/null 2>&1 9>&-
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win32 \
+    WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d" \
+    timeout $((120 * factor)) wine cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+  WINEPREFIX=$prefix "$here/wine-programs.sh" --end 9>&-
 }
 
 mkdir -p "$(dirname "$prefix")"
 exec 9>>"$prefix.test-lock"
 flock 9
 end_prefix_processes
+start_kept_server
 
 # Programs started inside the test run directly (cmake/wine-run.sh checks this).
 export KB_WINE_TEST=$$

@@ -147,15 +147,17 @@ for ((k = 2; k <= jobs; k++)); do
   fi
 done
 
+# Each prefix's Wine server, and Wine's own processes beside it, run from the first test to the
+# last (cmake/wine-test.sh starts them when they do not run, and ends only the programs between
+# tests); cleanup ends them.
+export KB_WINE_KEEP_SERVER=1
 # Under emulation a first start of Wine in a fresh guest is slow (every file read for the first
-# time): once it has run, the desktop process of the first test starts within Wine's own limit.
+# time): it is made here, before the first test, for every prefix at once.
 if [ "$factor" != 1 ]; then
   start=$(date +%s)
   starting=()
   for ((k = 1; k <= jobs; k++)); do
-    (export WINEPREFIX=$(prefix_of "$k") DISPLAY=":${displays[k - 1]}"
-     timeout $((60 * factor)) wine cmd /c exit >/dev/null 2>&1
-     timeout $((60 * factor)) wineserver -w >/dev/null 2>&1) &
+    WINEPREFIX=$(prefix_of "$k") DISPLAY=":${displays[k - 1]}" cmake/wine-test.sh true &
     starting+=($!)
   done
   wait "${starting[@]}"

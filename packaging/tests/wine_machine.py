@@ -21,6 +21,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 
 from harness import TIME_FACTOR, Failure, check, read_lines, windows_path  # noqa: E402,F401
 
+PROGRAMS = os.path.join(SOURCE_DIR, "cmake", "wine-programs.sh")
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KestroBimVision"
 MODULE = "kestro_bimvision_32.dll"
 DATA = "kestro_bimvision_data"
@@ -123,11 +124,18 @@ class WineMachine:
             self.end(process)
 
     def wait_idle(self):
-        """Waits until every program of the prefix has ended (and its Wine server with them)."""
-        try:
-            subprocess.run(["wineserver", "-w"], timeout=limit(120))
-        except subprocess.TimeoutExpired:
-            raise Failure("programs of the prefix still run after %d s" % limit(120))
+        """Waits until every program of the prefix has ended (cmake/wine-programs.sh lists them;
+        Wine's own services may stay, as its server may)."""
+        deadline = time.time() + limit(120)
+        while True:
+            left = subprocess.run([PROGRAMS], stdout=subprocess.PIPE, check=True,
+                                  timeout=limit(60)).stdout.split()
+            if not left:
+                return
+            if time.time() > deadline:
+                raise Failure("programs of the prefix still run after %d s: %s" %
+                              (limit(120), b" ".join(left).decode()))
+            time.sleep(0.2)
 
     def run_cases(self, cases, passed):
         """Runs the cases (functions of no arguments) in order until one fails, then ends what the

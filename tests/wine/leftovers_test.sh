@@ -2,9 +2,10 @@
 # A Wine test that ctest ends at its time limit leaves nothing behind for the next one: a KESTRO
 # monitor started by the test and detached from it (as a Windows program started by another one
 # is), which would be taken for KESTRO by every later test, is ended before the next test starts,
-# and so is the prefix's Wine server. Both "tests" go through cmake/wine-test.sh, as every Wine test
-# does; the first is ended the way ctest ends a test at its limit: SIGKILL to it and everything
-# below it.
+# and so is everything else the test started (the prefix's Wine server too, unless it is kept from
+# test to test and was started before). Both "tests" go through cmake/wine-test.sh, as every Wine
+# test does; the first is ended the way ctest ends a test at its limit: SIGKILL to it and
+# everything below it.
 # usage: leftovers_test.sh KESTRO_monitor.exe
 set -u
 monitor=${1:?usage: leftovers_test.sh KESTRO_monitor.exe}
