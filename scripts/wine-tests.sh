@@ -147,17 +147,25 @@ for ((k = 2; k <= jobs; k++)); do
   fi
 done
 
-# Each prefix's Wine server, and Wine's own processes beside it, run from the first test to the
-# last (cmake/wine-test.sh starts them when they do not run, and ends only the programs between
-# tests); cleanup ends them.
-export KB_WINE_KEEP_SERVER=1
+# KB_WINE_KEEP_SERVER=1 (not the default): each prefix's Wine server, and Wine's own processes
+# beside it, run from the first test to the last (cmake/wine-test.sh starts them when they do not
+# run, and ends only the programs between tests); cleanup ends them. In a quiet guest under
+# emulation a short test then takes 7 to 13 s (20 s and more without), but wine_hostile_host_none
+# and _after hang with it (the click's send to the KESTRO copy never returns), not understood yet.
+if [ "${KB_WINE_KEEP_SERVER:-}" = 1 ]; then export KB_WINE_KEEP_SERVER; else unset KB_WINE_KEEP_SERVER; fi
 # Under emulation a first start of Wine in a fresh guest is slow (every file read for the first
-# time): it is made here, before the first test, for every prefix at once.
+# time): once it has run, the desktop process of the first test starts within Wine's own limit.
 if [ "$factor" != 1 ]; then
   start=$(date +%s)
   starting=()
   for ((k = 1; k <= jobs; k++)); do
-    WINEPREFIX=$(prefix_of "$k") DISPLAY=":${displays[k - 1]}" cmake/wine-test.sh true &
+    if [ -n "${KB_WINE_KEEP_SERVER:-}" ]; then
+      WINEPREFIX=$(prefix_of "$k") DISPLAY=":${displays[k - 1]}" cmake/wine-test.sh true &
+    else
+      (export WINEPREFIX=$(prefix_of "$k") DISPLAY=":${displays[k - 1]}"
+       timeout $((60 * factor)) wine cmd /c exit >/dev/null 2>&1
+       timeout $((60 * factor)) wineserver -w >/dev/null 2>&1) &
+    fi
     starting+=($!)
   done
   wait "${starting[@]}"

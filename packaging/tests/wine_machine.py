@@ -124,8 +124,15 @@ class WineMachine:
             self.end(process)
 
     def wait_idle(self):
-        """Waits until every program of the prefix has ended (cmake/wine-programs.sh lists them;
-        Wine's own services may stay, as its server may)."""
+        """Waits until every program of the prefix has ended: with the server kept from test to
+        test (KB_WINE_KEEP_SERVER), until cmake/wine-programs.sh lists none (Wine's own services
+        stay, as the server does); else until the server has exited with them."""
+        if not os.environ.get("KB_WINE_KEEP_SERVER"):
+            try:
+                subprocess.run(["wineserver", "-w"], timeout=limit(120))
+            except subprocess.TimeoutExpired:
+                raise Failure("programs of the prefix still run after %d s" % limit(120))
+            return
         deadline = time.time() + limit(120)
         while True:
             left = subprocess.run([PROGRAMS], stdout=subprocess.PIPE, check=True,
