@@ -41,15 +41,35 @@ end_prefix_processes() {
 
 # A kept server that is not running (the first test, or one ended since) is started, and Wine's
 # own processes with it by a program that does nothing, before the test: they then carry none of
-# its marks (KB_WINE_TEST). Neither holds the prefix's lock (descriptor 9).
+# its marks (KB_WINE_TEST). With DISPLAY set, so is the kept desktop (cmake/wine-programs.sh): a
+# program's first window otherwise starts the desktop process and waits for it for at most 10 s,
+# which under emulation on a loaded machine is not always enough (the window then fails), and
+# costs a few seconds in every test. None of them holds the prefix's lock (descriptor 9).
+wine_env=(env WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win32
+          WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d")
 start_kept_server() {
   [ -n "${KB_WINE_KEEP_SERVER:-}" ] || return 0
-  WINEPREFIX=$prefix "$here/wine-programs.sh" --server >/dev/null && return 0
-  WINEPREFIX=$prefix wineserver -p$((60 * factor)) </dev/null >/dev/null 2>&1 9>&-
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win32 \
-    WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d" \
-    timeout $((120 * factor)) wine cmd /c exit </dev/null >/dev/null 2>&1 9>&-
-  WINEPREFIX=$prefix "$here/wine-programs.sh" --end 9>&-
+  if ! WINEPREFIX=$prefix "$here/wine-programs.sh" --server >/dev/null; then
+    WINEPREFIX=$prefix wineserver -p$((60 * factor)) </dev/null >/dev/null 2>&1 9>&-
+    "${wine_env[@]}" timeout $((120 * factor)) wine cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+    WINEPREFIX=$prefix "$here/wine-programs.sh" --end 9>&-
+  fi
+  start_kept_desktop
+}
+
+# The keeper is a command interpreter reading a pipe that nobody writes to (it is its own writer).
+start_kept_desktop() {
+  [ -n "${DISPLAY:-}" ] || return 0
+  local left fifo
+  left=$(WINEPREFIX=$prefix "$here/wine-programs.sh" --desktop) && return 0
+  # shellcheck disable=SC2086
+  [ -z "$left" ] || kill -KILL $left 2>/dev/null
+  fifo=$(mktemp -u "${TMPDIR:-/tmp}/kb-desktop.XXXXXX") && mkfifo "$fifo" || return 0
+  KB_WINE_KEPT_DESKTOP=1 setsid "${wine_env[@]}" wine 'C:\windows\system32\explorer.exe' /desktop \
+    </dev/null >/dev/null 2>&1 9>&- &
+  ( exec <>"$fifo" >/dev/null 2>&1 9>&-
+    rm -f "$fifo"
+    KB_WINE_KEPT_DESKTOP=1 exec setsid "${wine_env[@]}" wine cmd.exe /q /k ) &
 }
 
 mkdir -p "$(dirname "$prefix")"
