@@ -195,11 +195,12 @@ def case_uninstall_while_viewer_runs(m, args, pristine):
         check(m.listing("viewer") == before, "uninstall removed files while the module stays")
         check(m.registry_entry() == reg_before, "uninstall changed the entry while the module stays")
     # Started normally, the uninstaller hands over to a copy of itself and returns at once; the
-    # copy refuses all the same. The viewer's script outlives the hand-over by far.
+    # copy refuses all the same. The viewer's script outlives the hand-over by far; it is closed
+    # once every other program has ended.
     with m.viewer_in("viewer", seconds=15):
         code, _ = m.output(m.win("viewer", "plugins", DATA, "desinstalar.exe"), "/S")
         check(code == 0, "the hand-over exited with %d" % code)
-        m.wait_idle()
+        m.wait_idle_but(m.viewer_name)
     check(m.listing("viewer") == before and m.registry_entry() == reg_before,
           "the handed-over uninstall removed something while the module was loaded")
 

@@ -144,6 +144,27 @@ class WineMachine:
                               (limit(120), b" ".join(left).decode()))
             time.sleep(0.2)
 
+    def wait_idle_but(self, name):
+        """Waits until every program of the prefix has ended but those whose command line holds
+        `name` (and the desktop process, which stays while a window is open)."""
+        deadline = time.time() + limit(120)
+        while True:
+            left = []
+            for pid in subprocess.run([PROGRAMS], stdout=subprocess.PIPE, check=True,
+                                      timeout=limit(60)).stdout.split():
+                try:
+                    with open(b"/proc/%s/cmdline" % pid, "rb") as f:
+                        line = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+                except OSError:
+                    continue  # ended meanwhile
+                if name.lower() not in line.lower() and "explorer.exe /desktop" not in line.lower():
+                    left.append(line.strip())
+            if not left:
+                return
+            if time.time() > deadline:
+                raise Failure("programs of the prefix still run after %d s: %s" % (limit(120), left))
+            time.sleep(0.2)
+
     def run_cases(self, cases, passed):
         """Runs the cases (functions of no arguments) in order until one fails, then ends what the
         test started and waits for every program of the prefix to end. Prints the first failure
