@@ -14,8 +14,10 @@
 //   read                   prints the text of every control
 //   shot FILE.png          saves the window as it is on the screen
 //   sleep MS
-// Under emulation (KB_WINE_TIME_FACTOR, see tests/common/wine_time.h) the limits of `wait` and
-// `gone`, and the moments it leaves a window to paint, are that many times longer; `sleep` is not.
+// A step goes on once the window has taken in the one before (see `in_step`), not after a fixed
+// pause; only `shot` leaves the window a moment to paint first. Under emulation
+// (KB_WINE_TIME_FACTOR, see tests/common/wine_time.h) the limits of `wait` and `gone`, and that
+// moment, are that many times longer; `sleep` is not.
 #include "image_file.h"
 #include "screen_copy.h"
 #include "wine_time.h"
@@ -118,6 +120,14 @@ bool save_png(HWND window, const std::wstring& path) {
     return static_cast<bool>(out);
 }
 
+// Returns once the thread of `window` has gone back to its messages: a message sent to it is taken
+// only there. A window that has closed meanwhile counts as done. False when it takes none for
+// `answer_ms`.
+bool in_step(HWND window) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, answer_ms, &result) != 0 || !IsWindow(window);
+}
+
 int fail(const std::string& why) {
     std::fprintf(stderr, "ui_driver: %s\n", why.c_str());
     return 1;
@@ -128,7 +138,7 @@ int fail(const std::string& why) {
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> args(argv + 1, argv + argc);
     HWND window = nullptr;
-    const DWORD settle_ms = kbtest::time_limit_ms(300);  // for a window to take in a step
+    const DWORD paint_ms = kbtest::time_limit_ms(300);  // for a window to paint before a shot
     for (std::size_t i = 0; i < args.size();) {
         const std::wstring step = args[i++];
         auto next = [&](std::wstring& out) {
@@ -148,7 +158,7 @@ int wmain(int argc, wchar_t** argv) {
                     return fail("no window \"" + utf8(a.c_str()) + "\" showing \"" + utf8(b.c_str()) + "\"");
                 Sleep(100);
             }
-            Sleep(settle_ms);  // let it finish painting
+            if (!in_step(window)) return fail("the window takes no messages");
             std::printf("window \"%s\"\n", utf8(text_of(window).c_str()).c_str());
         } else if (step == L"gone") {
             DWORD limit = kbtest::time_limit_ms(number(30000)), start = GetTickCount();
@@ -161,11 +171,15 @@ int wmain(int argc, wchar_t** argv) {
             HWND button = find_button(window, a);
             if (button == nullptr) return fail("no button \"" + utf8(a.c_str()) + "\"");
             if (!IsWindowEnabled(button)) return fail("button \"" + utf8(a.c_str()) + "\" is disabled");
-            // Posted: the click may open a message box that waits for the next step.
-            PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+            // Posted: the click may open a message box that waits for the next step. A thread
+            // takes the messages sent to it before those posted, so the second message sent after
+            // it is taken once the click has been handled, or from within the box's own loop.
+            const std::string name = utf8(without_ampersands(text_of(button)).c_str());
+            HWND parent = GetParent(button);
+            PostMessageW(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                          reinterpret_cast<LPARAM>(button));
-            std::printf("clicked \"%s\"\n", utf8(without_ampersands(text_of(button)).c_str()).c_str());
-            Sleep(settle_ms);
+            if (!in_step(parent) || !in_step(parent)) return fail("the window did not take the click");
+            std::printf("clicked \"%s\"\n", name.c_str());
         } else if (step == L"default" && next(a)) {
             HWND button = find_button(window, a);
             if (button == nullptr) return fail("no button \"" + utf8(a.c_str()) + "\"");
@@ -183,7 +197,6 @@ int wmain(int argc, wchar_t** argv) {
             SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.c_str()), SMTO_ABORTIFHUNG, answer_ms,
                                 &result);
             std::printf("edit \"%s\"\n", utf8(a.c_str()).c_str());
-            Sleep(settle_ms);
         } else if (step == L"read") {
             if (window == nullptr) return fail("no window to read");
             for (HWND c : controls(window))
@@ -191,6 +204,7 @@ int wmain(int argc, wchar_t** argv) {
                     std::printf("text %s \"%s\"\n", utf8(class_of(c).c_str()).c_str(),
                                 utf8(text_of(c).c_str()).c_str());
         } else if (step == L"shot" && next(a)) {
+            if (window != nullptr) Sleep(paint_ms);  // let it finish painting
             if (window == nullptr || !save_png(window, a)) return fail("cannot save " + utf8(a.c_str()));
             std::printf("shot %s\n", utf8(a.c_str()).c_str());
         } else if (step == L"sleep") {
