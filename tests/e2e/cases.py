@@ -14,6 +14,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 import expected
@@ -324,13 +325,18 @@ def peer_answering_inside_its_handler_every_time(d):
 def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
     # The monitor takes no messages from its ready line on; Windows (and Wine) count it as hung
     # after 5 s, however fast the machine is. The viewer waits 7 s, past those 5 s, then changes
-    # the selection and clicks while the monitor is hung, and clicks again once it has woken. The
-    # stall leaves the viewer 13 s to start and get there, as many times longer under emulation;
-    # the 7 s stay.
-    stall = 7 + 13 * TIME_FACTOR
-    monitor = d.start_monitor('--stall', str(stall), '--quit-after', '1', '--timeout', str(limit_ms(180000)))
-    viewer = d.run_viewer(SMALL, 'sleep 7000; select GUID-A; click; dismiss-dialog %d; sleep %d; click; quit'
-                                 % (DIALOG, stall * 1000))
+    # the selection and clicks while the monitor is hung, and clicks again once it has woken:
+    # the test wakes the monitor when the viewer has shown the error, and lets the viewer click
+    # once the monitor takes messages again. The stall's own length only ends a run gone wrong.
+    wake, go = d.path('wake'), d.path('go')
+    monitor = d.start_monitor('--stall', str(limit_ms(120000) // 1000), '--stall-until', windows_path(wake),
+                              '--quit-after', '1', '--timeout', str(limit_ms(180000)))
+    signals = threading.Thread(target=wake_then_go, args=(d.path('viewer.jsonl'), monitor.log, wake, go),
+                               daemon=True)
+    signals.start()
+    viewer = d.run_viewer(SMALL, 'sleep 7000; select GUID-A; click; dismiss-dialog %d; wait-file %d %s; click; quit'
+                                 % (DIALOG, limit_ms(120000), windows_path(go)))
+    signals.join(timeout=limit_ms(10000) / 1000)
     events = d.end_monitor(monitor)
     dialogs = of(viewer, 'dialog')
     check(len(dialogs) == 1, 'expected one dialog, got %s' % dialogs)
@@ -343,6 +349,18 @@ def hung_peer_is_given_up_and_the_next_click_arrives_whole(d):
     assert_records(message, expected.records(SMALL, expected.REQUEST_UPDATE))
     awake = of(events, 'awake')
     check(awake and message['time_ms'] >= awake[0]['time_ms'], 'the update arrived before the monitor woke')
+
+
+def wake_then_go(viewer_log, monitor_log, wake, go):
+    """Creates `wake` once the viewer has logged its dialog, then `go` once the monitor has logged
+    that it takes messages again; gives up after two minutes (as long as they must be here)."""
+    deadline = time.time() + limit_ms(120000) / 1000
+    for log, event, signal in ((viewer_log, 'dialog', wake), (monitor_log, 'awake', go)):
+        while not of(read_lines(log), event):
+            if time.time() > deadline:
+                return
+            time.sleep(0.1)
+        open(signal, 'w').close()
 
 
 # ---- the largest update: at the ceiling and just beyond it ----------------------------------

@@ -46,6 +46,7 @@ struct Options {
     // Answering from inside the handler: 0 never, 1 the first message only, 2 every message.
     int answer_inside = 0;
     long long stall_seconds = 0;  // once ready, take no messages for this long
+    std::wstring stall_until;      // ... or until this file exists
     // The stack reserve of the thread that owns the windows, in MB; 0: as large as the address
     // space allows (Wine hands an incoming WM_COPYDATA over on that stack).
     long long stack_mb = 0;

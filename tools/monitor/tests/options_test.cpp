@@ -11,7 +11,8 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     ASSERT_TRUE(monitor::parse_options({L"--send-row", L"2", L"--send-guid", L"G\u00E9\u20AC", L"--send-raw", L"bare",
                                         L"--send-after", L"3", L"--quit-after", L"0", L"--windows", L"16",
                                         L"--answer-inside", L"always", L"--exit-inside", L"2", L"--slow-inside", L"1500",
-                                        L"--stack-mb", L"64", L"--out", L"C:\\a b.jsonl"},
+                                        L"--stack-mb", L"64", L"--stall", L"60", L"--stall-until", L"C:\\w.txt",
+                                        L"--out", L"C:\\a b.jsonl"},
                                        o, e))
         << monitor::describe(e);
     ASSERT_EQ(o.after_first.size(), 3u);
@@ -26,6 +27,8 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     EXPECT_EQ(o.exit_inside, 2);
     EXPECT_EQ(o.slow_inside_ms, 1500);
     EXPECT_EQ(o.stack_mb, 64);
+    EXPECT_EQ(o.stall_seconds, 60);
+    EXPECT_EQ(o.stall_until, L"C:\\w.txt");
     EXPECT_EQ(o.out, L"C:\\a b.jsonl");
     EXPECT_TRUE(monitor::wants_help({L"--out", L"x", L"/?"}));
     EXPECT_FALSE(monitor::wants_help({L"--out", L"x"}));

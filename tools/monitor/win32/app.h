@@ -23,6 +23,7 @@ namespace monitor {
 inline constexpr wchar_t window_class[] = L"KestroMonitorWindow";
 inline constexpr wchar_t window_title[] = L"Monitor de KESTRO";
 inline constexpr UINT msg_step = WM_APP + 1;  // run queued sends, then see whether to quit
+inline constexpr UINT msg_awake = WM_APP + 2;  // the first message taken after a stall
 inline constexpr UINT_PTR timeout_timer = 1;
 inline constexpr UINT send_timeout_ms = 60000;
 

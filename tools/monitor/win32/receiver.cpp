@@ -125,6 +125,9 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w_param, LPARAM l_p
             case msg_step:
                 step();
                 return 0;
+            case msg_awake:
+                log_line("{\"event\":\"awake\",\"time_ms\":" + json_number(now_ms()) + "}");
+                return 0;
             case WM_SIZE:
                 if (w && w->list) layout(*w);
                 return 0;
@@ -213,8 +216,17 @@ int run_monitor(HINSTANCE instance) {
         // A KESTRO busy in a long calculation: the thread takes no messages at all meanwhile.
         log_line("{\"event\":\"stall\",\"seconds\":" + std::to_string(app.options.stall_seconds) +
                  ",\"time_ms\":" + json_number(now_ms()) + "}");
-        Sleep(static_cast<DWORD>(app.options.stall_seconds * 1000));
-        log_line("{\"event\":\"awake\",\"time_ms\":" + json_number(now_ms()) + "}");
+        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(app.options.stall_seconds) * 1000;
+        if (app.options.stall_until.empty()) {
+            Sleep(static_cast<DWORD>(app.options.stall_seconds * 1000));
+        } else {
+            // Woken early by a test: it creates the file once it has seen what it waited for.
+            while (GetTickCount64() < end &&
+                   GetFileAttributesW(app.options.stall_until.c_str()) == INVALID_FILE_ATTRIBUTES)
+                Sleep(50);
+        }
+        // Logged from the first message taken: once it is there, the windows answer again.
+        PostMessageW(app.windows.front().hwnd, msg_awake, 0, 0);
     }
 
     MSG msg;

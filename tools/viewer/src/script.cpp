@@ -151,6 +151,16 @@ Parsed<std::vector<Action>> parse_script(std::u16string_view script) {
             if (!at_most(2) || !number(0, a.number) ||
                 (words.size() == 2 && !number(1, a.timeout_ms)))
                 return r;
+        } else if (verb == u"wait-file") {
+            // The limit first: the file's name may hold spaces.
+            a.kind = ActionKind::wait_file;
+            if (!number(0, a.timeout_ms)) return r;
+            std::u16string_view after = trim(rest.substr(words[0].size()));
+            if (after.empty()) {
+                bad("needs a file name");
+                return r;
+            }
+            a.text = std::u16string(after);
         } else if (verb == u"sleep") {
             a.kind = ActionKind::sleep;
             if (!at_most(1) || !number(0, a.number)) return r;

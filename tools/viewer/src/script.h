@@ -46,6 +46,7 @@ enum class ActionKind {
     select,
     drag,
     wait_requests,
+    wait_file,
     sleep,
     screenshot,
     copydata,
@@ -57,8 +58,8 @@ enum class ActionKind {
 struct Action {
     ActionKind kind = ActionKind::quit;
     std::uint32_t number = 0;      // button index, request count or milliseconds
-    std::uint32_t timeout_ms = 0;  // wait-requests, dismiss-dialog
-    std::u16string text;           // screenshot / load file, copydata text
+    std::uint32_t timeout_ms = 0;  // wait-requests, wait-file, dismiss-dialog
+    std::u16string text;           // screenshot / load / waited-for file, copydata text
     std::vector<std::u16string> items;  // select: GUIDs, or "#" followed by an object id
     std::u16string source;              // the action as written, for the log
 };

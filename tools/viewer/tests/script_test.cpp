@@ -94,6 +94,16 @@ TEST(Script, RefusesUnknownActionsAndBadArguments) {
     EXPECT_TRUE(parse_script(u"").value.empty());
 }
 
+TEST(Script, WaitFileTakesItsLimitFirstThenANameThatMayHoldSpaces) {
+    auto r = parse_script(u"wait-file 500 C:\\a b\\go.txt; quit");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value[0].kind, ActionKind::wait_file);
+    EXPECT_EQ(r.value[0].timeout_ms, 500u);
+    EXPECT_EQ(r.value[0].text, u"C:\\a b\\go.txt");
+    EXPECT_NE(parse_script(u"wait-file 500").error.find("file name"), std::string::npos);
+    EXPECT_NE(parse_script(u"wait-file go.txt").error.find("whole number"), std::string::npos);
+}
+
 TEST(Script, ScreenshotFormatFollowsTheExtension) {
     EXPECT_TRUE(is_png_path(u"a.PNG"));
     EXPECT_TRUE(is_png_path(u"C:\\x\\shot.png"));

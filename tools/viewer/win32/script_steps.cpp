@@ -1,6 +1,6 @@
 // The scripted actions: each runs from a posted message inside the message loop, so messages sent
-// to the viewer (a peer's WM_COPYDATA) are handled while a script waits. Waits for requests and
-// dialogs poll on a timer and end the viewer with exit_timeout when their time is up.
+// to the viewer (a peer's WM_COPYDATA) are handled while a script waits. Waits for requests, files
+// and dialogs poll on a timer and end the viewer with exit_timeout when their time is up.
 #include "viewer_app.h"
 
 #include <commctrl.h>
@@ -57,6 +57,12 @@ void ViewerApp::run_step() {
         wait_deadline_ = GetTickCount64() + a.timeout_ms;
         if (!check_wait()) SetTimer(main_, timer_poll, poll_ms, nullptr);
         return;
+    case ActionKind::wait_file:
+        waiting_ = Waiting::file;
+        wait_file_ = a.text;
+        wait_deadline_ = GetTickCount64() + a.timeout_ms;
+        if (!check_wait()) SetTimer(main_, timer_poll, poll_ms, nullptr);
+        return;
     case ActionKind::sleep:
         waiting_ = Waiting::sleep;
         SetTimer(main_, timer_sleep, std::max<UINT>(a.number, 1), nullptr);
@@ -105,7 +111,9 @@ void ViewerApp::run_step() {
 }
 
 bool ViewerApp::check_wait() {
-    if (waiting_ == Waiting::requests && copydata_count_ >= wait_target_) {
+    if ((waiting_ == Waiting::requests && copydata_count_ >= wait_target_) ||
+        (waiting_ == Waiting::file &&
+         GetFileAttributesW(reinterpret_cast<const wchar_t*>(wait_file_.c_str())) != INVALID_FILE_ATTRIBUTES)) {
         KillTimer(main_, timer_poll);
         step_done();
         return true;
@@ -120,7 +128,7 @@ void ViewerApp::on_timer(UINT_PTR id) {
         return;
     }
     if (id != timer_poll) return;
-    if (waiting_ == Waiting::requests) {
+    if (waiting_ == Waiting::requests || waiting_ == Waiting::file) {
         if (check_wait()) return;
     } else if (waiting_ == Waiting::dialog) {
         if (try_dismiss_dialog()) return;
@@ -133,6 +141,8 @@ void ViewerApp::on_timer(UINT_PTR id) {
         if (waiting_ == Waiting::requests)
             error("timeout in \"" + utf8(current_step_) + "\": " + std::to_string(copydata_count_) +
                   " of " + std::to_string(wait_target_) + " WM_COPYDATA messages arrived");
+        else if (waiting_ == Waiting::file)
+            error("timeout in \"" + utf8(current_step_) + "\": the file did not appear");
         else
             error("timeout in \"" + utf8(current_step_) + "\": no dialog appeared");
         waiting_ = Waiting::none;

@@ -117,7 +117,8 @@ private:
     std::vector<Action> script_;
     std::size_t next_step_ = 0;
     bool step_pending_ = false;
-    enum class Waiting { none, sleep, requests, dialog } waiting_ = Waiting::none;
+    enum class Waiting { none, sleep, requests, file, dialog } waiting_ = Waiting::none;
+    std::u16string wait_file_;
     std::uint64_t wait_target_ = 0;
     ULONGLONG wait_deadline_ = 0;
     std::u16string current_step_;
