@@ -12,7 +12,8 @@
 #   --help                 this text
 # KB_GUEST_ACCEL=kvm|tcg chooses the guest's accelerator; by default KVM when a stock kernel boots
 # with it here, else emulation (TCG), where the Wine tests' time limits are multiplied by 10.
-# KB_GUEST_JOBS=N runs the Wine tests in the guest N at a time, each in its own prefix (default 1).
+# KB_GUEST_JOBS=N runs the Wine tests in the guest N at a time, each in its own prefix (default 2
+# on a machine with two cores or more, else 1).
 set -uo pipefail
 
 side=${KB_WINE_SIDE:-auto}
@@ -22,7 +23,7 @@ for arg in "$@"; do
     --wine-in-guest) side=guest ;;
     --wine-native) side=native ;;
     --no-guest-self-test) self_test=0 ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "usage: scripts/test.sh [--wine-in-guest | --wine-native] [--no-guest-self-test]" >&2
        exit 2 ;;
   esac
@@ -192,9 +193,10 @@ if build_preset win32; then
     test_preset win32 "$root/build/ctest-win32-host.log" -L host
     step "test win32: the Wine tests in a guest"
     # The tests that set up fixtures for the Wine tests (packages) ran on the machine just above.
-    # KB_GUEST_JOBS=2: two at a time, each in its own Wine prefix and X display
-    # (scripts/wine-tests.sh --jobs); not yet the default, see README "Two at a time".
-    run_in_guest "${KB_GUEST_JOBS:-1}" "$root/build/ctest-win32.log" -LE host -FS '.*'
+    # Two at a time, each in its own Wine prefix and X display (scripts/wine-tests.sh --jobs):
+    # a test leaves the guest's processor idle much of its time (README "Two at a time").
+    jobs=${KB_GUEST_JOBS:-$(( $(nproc) >= 2 ? 2 : 1 ))}
+    run_in_guest "$jobs" "$root/build/ctest-win32.log" -LE host -FS '.*'
     if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then
       wine_where="Wine tests: ran in $where in $took s ($why)"
     else
