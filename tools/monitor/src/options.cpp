@@ -21,7 +21,7 @@ const char usage[] =
     "usage: KESTRO_monitor.exe [--out FILE.jsonl] [--windows N] [--send-guid GUID] [--send-row N]\n"
     "         [--send-raw null|nonul|long|empty|bare] [--send-after N] [--quit-after N] [--timeout MS]\n"
     "         [--screenshot FILE.bmp] [--answer-inside once|always] [--stall SECONDS [--stall-until FILE]] [--exit-inside N]\n"
-    "         [--slow-inside MS] [--stack-mb MB]\n"
+    "         [--slow-inside MS [--slow-until FILE]] [--stack-mb MB]\n"
     "       KESTRO_monitor.exe --send-raw-bytes N --to-class CLASS [--dwdata D] [--fill BYTE] [--repeat R]\n"
     "         [--out FILE.jsonl] [--timeout MS]\n"
     "       KESTRO_monitor.exe --close-monitors\n"
@@ -121,6 +121,8 @@ bool parse_options(const std::vector<std::wstring>& args, Options& o, ParseError
             if (!number(o.stall_seconds) || o.stall_seconds < 0 || o.stall_seconds > 3600) return false;
         } else if (a == L"--stall-until") {
             if (!value(o.stall_until)) return false;
+        } else if (a == L"--slow-until") {
+            if (!value(o.slow_until)) return false;
         } else if (a == L"--stack-mb") {
             if (!number(o.stack_mb) || o.stack_mb < 1 || o.stack_mb > 4095) return false;
         } else if (a == L"--exit-inside") {

@@ -52,6 +52,7 @@ struct Options {
     long long stack_mb = 0;
     long long exit_inside = 0;    // end the process inside the handler of this message (0: never)
     long long slow_inside_ms = 0; // take this long inside the handler of every message
+    std::wstring slow_until;       // ... or until this file exists
 };
 
 /// Why the command line was refused: the option and the value at fault.

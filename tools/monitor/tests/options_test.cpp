@@ -12,6 +12,7 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
                                         L"--send-after", L"3", L"--quit-after", L"0", L"--windows", L"16",
                                         L"--answer-inside", L"always", L"--exit-inside", L"2", L"--slow-inside", L"1500",
                                         L"--stack-mb", L"64", L"--stall", L"60", L"--stall-until", L"C:\\w.txt",
+                                        L"--slow-until", L"C:\\s.txt",
                                         L"--out", L"C:\\a b.jsonl"},
                                        o, e))
         << monitor::describe(e);
@@ -29,6 +30,7 @@ TEST(MonitorOptions, ReadsTheSendsInCommandLineOrderAndTheLimits) {
     EXPECT_EQ(o.stack_mb, 64);
     EXPECT_EQ(o.stall_seconds, 60);
     EXPECT_EQ(o.stall_until, L"C:\\w.txt");
+    EXPECT_EQ(o.slow_until, L"C:\\s.txt");
     EXPECT_EQ(o.out, L"C:\\a b.jsonl");
     EXPECT_TRUE(monitor::wants_help({L"--out", L"x", L"/?"}));
     EXPECT_FALSE(monitor::wants_help({L"--out", L"x"}));

@@ -54,6 +54,18 @@ void step() {
         quit(exit_ok, "quit-after");
 }
 
+// Waits `ms` milliseconds or, when `file` names one, until it exists (looked for every 50 ms) and
+// at most `ms`: a test ends the wait once it has seen what it waited for. No message is taken
+// meanwhile.
+void pause(long long ms, const std::wstring& file) {
+    if (file.empty()) {
+        Sleep(static_cast<DWORD>(ms));
+        return;
+    }
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(ms);
+    while (GetTickCount64() < end && GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(50);
+}
+
 LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
     ++app.messages;
     if (app.options.exit_inside > 0 && app.messages == static_cast<unsigned long long>(app.options.exit_inside)) {
@@ -64,7 +76,7 @@ LRESULT receive(MonitorWindow& w, WPARAM w_param, const COPYDATASTRUCT* cds) {
     }
     // A KESTRO slow to take an update: the viewer's send waits (the monitor is not hung, it is
     // busy with the message).
-    if (app.options.slow_inside_ms > 0) Sleep(static_cast<DWORD>(app.options.slow_inside_ms));
+    if (app.options.slow_inside_ms > 0) pause(app.options.slow_inside_ms, app.options.slow_until);
     app.last_receiver = w.hwnd;
     Message message;
     Arrival arrival;
@@ -216,15 +228,7 @@ int run_monitor(HINSTANCE instance) {
         // A KESTRO busy in a long calculation: the thread takes no messages at all meanwhile.
         log_line("{\"event\":\"stall\",\"seconds\":" + std::to_string(app.options.stall_seconds) +
                  ",\"time_ms\":" + json_number(now_ms()) + "}");
-        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(app.options.stall_seconds) * 1000;
-        if (app.options.stall_until.empty()) {
-            Sleep(static_cast<DWORD>(app.options.stall_seconds * 1000));
-        } else {
-            // Woken early by a test: it creates the file once it has seen what it waited for.
-            while (GetTickCount64() < end &&
-                   GetFileAttributesW(app.options.stall_until.c_str()) == INVALID_FILE_ATTRIBUTES)
-                Sleep(50);
-        }
+        pause(app.options.stall_seconds * 1000, app.options.stall_until);
         // Logged from the first message taken: once it is there, the windows answer again.
         PostMessageW(app.windows.front().hwnd, msg_awake, 0, 0);
     }
