@@ -6,16 +6,17 @@
 # a peer stand-in) outlives it, even when ctest ended the test at its time limit: the next test
 # ends it before it starts. cmake/wine-run.sh goes through here when ctest runs it as a test of its
 # own; the harnesses that start several programs run themselves through here.
-# With KB_WINE_KEEP_SERVER set (wine-tests.sh passes KB_WINE_KEEP_SERVER=1 on; not the default),
-# the prefix's Wine server and the machine's own processes beside it (services, device hosts) stay
-# from one test to the next: they are started once, outside any test, and before and after each
-# test only the programs in the prefix are ended (cmake/wine-programs.sh). Starting them is most of
-# a short test's time under emulation. The server ends by itself once no program has run in it for
-# 60 s times KB_WINE_TIME_FACTOR; wine-tests.sh ends it at once.
+# With KB_WINE_KEEP_SERVER set (scripts/wine-tests.sh sets it unless told otherwise), the prefix's
+# Wine server, the machine's own processes beside it (services, device hosts) and, with DISPLAY
+# set, the desktop stay from one test to the next: they are started once, outside any test, and
+# before and after each test only the programs in the prefix are ended (cmake/wine-programs.sh).
+# Starting them is most of a short test's time under emulation. wine-tests.sh ends them at the end
+# of its run (without a desktop the server also ends by itself once no program has run in it for
+# 60 s times KB_WINE_TIME_FACTOR).
 #   usage: cmake/wine-test.sh COMMAND [ARGUMENTS...]   (--help: this text)
 set -u
 case "${1:-}" in
-  -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   "") echo "usage: cmake/wine-test.sh COMMAND [ARGUMENTS...]" >&2; exit 2 ;;
 esac
 prefix=${WINEPREFIX:-}

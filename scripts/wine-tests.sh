@@ -154,6 +154,13 @@ done
 # programs between tests); cleanup ends them. KB_WINE_KEEP_SERVER=0 ends them around every test
 # instead, as before: starting them is most of a short test's time under emulation.
 if [ "${KB_WINE_KEEP_SERVER:-1}" = 1 ]; then export KB_WINE_KEEP_SERVER=1; else unset KB_WINE_KEEP_SERVER; fi
+# A server left by a run that was killed is not taken over: its desktop may belong to an X server
+# that is gone.
+for ((k = 1; k <= jobs; k++)); do
+  [ -d "$(prefix_of "$k")" ] || continue
+  WINEPREFIX=$(prefix_of "$k") wineserver -k >/dev/null 2>&1
+  WINEPREFIX=$(prefix_of "$k") timeout 60 wineserver -w >/dev/null 2>&1
+done
 # Under emulation a first start of Wine in a fresh guest is slow (every file read for the first
 # time): once it has run, the desktop process of the first test starts within Wine's own limit.
 if [ "$factor" != 1 ]; then
