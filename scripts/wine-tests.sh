@@ -47,15 +47,19 @@ unset WINEPREFIX DISPLAY
 prefix_of() { if [ "$1" = 1 ]; then echo "$build/wineprefix"; else echo "$build/wineprefix-$1"; fi; }
 xvfb_pids=()
 ctest_pids=()
-cleanup() {
-  local k pid
-  for pid in "${ctest_pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+# Ends every slot's Wine server, and everything running in its prefix, and waits for it.
+end_servers() {
+  local k
   for ((k = 1; k <= jobs; k++)); do
-    if [ -d "$(prefix_of "$k")" ]; then
-      WINEPREFIX=$(prefix_of "$k") wineserver -k >/dev/null 2>&1
-      WINEPREFIX=$(prefix_of "$k") timeout 60 wineserver -w >/dev/null 2>&1
-    fi
+    [ -d "$(prefix_of "$k")" ] || continue
+    WINEPREFIX=$(prefix_of "$k") wineserver -k >/dev/null 2>&1
+    WINEPREFIX=$(prefix_of "$k") timeout 60 wineserver -w >/dev/null 2>&1
   done
+}
+cleanup() {
+  local pid
+  for pid in "${ctest_pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  end_servers
   for pid in "${xvfb_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
 }
 trap cleanup EXIT
@@ -156,11 +160,7 @@ done
 if [ "${KB_WINE_KEEP_SERVER:-1}" = 1 ]; then export KB_WINE_KEEP_SERVER=1; else unset KB_WINE_KEEP_SERVER; fi
 # A server left by a run that was killed is not taken over: its desktop may belong to an X server
 # that is gone.
-for ((k = 1; k <= jobs; k++)); do
-  [ -d "$(prefix_of "$k")" ] || continue
-  WINEPREFIX=$(prefix_of "$k") wineserver -k >/dev/null 2>&1
-  WINEPREFIX=$(prefix_of "$k") timeout 60 wineserver -w >/dev/null 2>&1
-done
+end_servers
 # Under emulation a first start of Wine in a fresh guest is slow (every file read for the first
 # time): once it has run, the desktop process of the first test starts within Wine's own limit.
 if [ "$factor" != 1 ]; then
