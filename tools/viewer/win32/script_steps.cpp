@@ -52,13 +52,9 @@ void ViewerApp::run_step() {
         drag_enter("script");
         return;
     case ActionKind::wait_requests:
-        waiting_ = Waiting::requests;
-        wait_target_ = a.number;
-        wait_deadline_ = GetTickCount64() + a.timeout_ms;
-        if (!check_wait()) SetTimer(main_, timer_poll, poll_ms, nullptr);
-        return;
     case ActionKind::wait_file:
-        waiting_ = Waiting::file;
+        waiting_ = a.kind == ActionKind::wait_file ? Waiting::file : Waiting::requests;
+        wait_target_ = a.number;
         wait_file_ = a.text;
         wait_deadline_ = GetTickCount64() + a.timeout_ms;
         if (!check_wait()) SetTimer(main_, timer_poll, poll_ms, nullptr);
