@@ -133,20 +133,17 @@ class WineMachine:
             except subprocess.TimeoutExpired:
                 raise Failure("programs of the prefix still run after %d s" % limit(120))
             return
-        deadline = time.time() + limit(120)
-        while True:
-            left = subprocess.run([PROGRAMS], stdout=subprocess.PIPE, check=True,
-                                  timeout=limit(60)).stdout.split()
-            if not left:
-                return
-            if time.time() > deadline:
-                raise Failure("programs of the prefix still run after %d s: %s" %
-                              (limit(120), b" ".join(left).decode()))
-            time.sleep(0.2)
+        self._wait_programs_end(lambda line: False)
 
     def wait_idle_but(self, name):
         """Waits until every program of the prefix has ended but those whose command line holds
         `name` (and the desktop process, which stays while a window is open)."""
+        self._wait_programs_end(lambda line: name.lower() in line.lower() or
+                                "explorer.exe /desktop" in line.lower())
+
+    def _wait_programs_end(self, may_stay):
+        """Waits until cmake/wine-programs.sh lists no program but those whose command line
+        may_stay(line) lets stay."""
         deadline = time.time() + limit(120)
         while True:
             left = []
@@ -154,11 +151,11 @@ class WineMachine:
                                       timeout=limit(60)).stdout.split():
                 try:
                     with open(b"/proc/%s/cmdline" % pid, "rb") as f:
-                        line = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+                        line = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
                 except OSError:
                     continue  # ended meanwhile
-                if name.lower() not in line.lower() and "explorer.exe /desktop" not in line.lower():
-                    left.append(line.strip())
+                if not may_stay(line):
+                    left.append(line)
             if not left:
                 return
             if time.time() > deadline:
