@@ -42,7 +42,8 @@ struct IdleWindows : platform::WindowSystem {
     bool is_window(platform::WindowHandle) override { return false; }
     std::uint32_t tick_count() override { return 0; }
     std::unique_ptr<platform::ProgressWindow> open_progress(platform::WindowHandle,
-                                                            const char16_t*,
+                                                            const platform::ProgressView&,
+                                                            const char16_t* const*, std::size_t,
                                                             std::uint32_t) override {
         return nullptr;
     }

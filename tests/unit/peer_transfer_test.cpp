@@ -1,6 +1,8 @@
 // The three triggers of an outbound transfer, on a simulated desktop with a fake viewer model.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -431,6 +433,48 @@ TEST_F(Transfer, ALongUpdateShowsItsProgressAfterASecondAndTakesItDownBeforeItRe
               std::vector<std::u16string>{u"KESTRO est\u00E1 recibiendo 3.000 elementos"});
     EXPECT_TRUE(desktop.progress[0].closed);
     EXPECT_TRUE(desktop.progress[0].appeared());
+}
+
+TEST_F(Transfer, CancelStopsTheReadBetweenTwoObjectsSendsNothingSaysNothingAndTheNextUpdateArrives) {
+    start_peer();
+    for (bv::ObjectId id = 1; id <= 3000; ++id) host.element(id, u"G");
+    desktop.clock_step_ms = 100;
+    // The window opens at object 2,304 (as above) and is asked before every object from there:
+    // the user presses "Cancelar" after the fifth question, before object 2,309 is read.
+    desktop.cancel_after_checks = 5;
+    host.log_queries = true;
+    kb::handle_button_click(plugin);
+    EXPECT_TRUE(desktop.sent.empty()) << "a cancelled read sent something";
+    EXPECT_TRUE(desktop.message_boxes.empty()) << "the user who cancelled was told something";
+    ASSERT_EQ(desktop.progress.size(), 1u);
+    EXPECT_TRUE(desktop.progress[0].closed);
+    EXPECT_EQ(desktop.progress[0].receiving, std::vector<bool>{false});
+    EXPECT_EQ(desktop.progress[0].fits,
+              (std::vector<std::u16string>{u"Leyendo 3.000 de 3.000 elementos",
+                                           u"KESTRO est\u00E1 recibiendo 3.000 elementos"}));
+    // Read up to the stop and not one object further.
+    const auto asked = host.calls_named({"get_property_sets"});
+    ASSERT_FALSE(asked.empty());
+    std::set<std::uint64_t> read;
+    for (const auto& c : asked) read.insert(c.args.at(1));
+    EXPECT_EQ(read.size(), 2309u);
+    EXPECT_EQ(*read.rbegin(), 2309u);
+    EXPECT_NE(desktop.debug_lines.back().find(
+                  u"transfer stopped: trigger update, cancelled by the user after 2309 of 3000 "
+                  u"objects read, nothing sent"),
+              std::u16string::npos)
+        << std::string(desktop.debug_lines.back().begin(), desktop.debug_lines.back().end());
+
+    // The next update is whole.
+    host.log_queries = false;
+    desktop.cancel_after_checks = static_cast<std::size_t>(-1);
+    kb::handle_button_click(plugin);
+    ASSERT_EQ(desktop.sent.size(), 1u);
+    EXPECT_EQ(records_of(desktop.sent[0]).size(), 3000u);
+    EXPECT_TRUE(desktop.message_boxes.empty());
+    ASSERT_EQ(desktop.progress.size(), 2u);
+    EXPECT_EQ(desktop.progress[1].receiving.back(), true);
+    EXPECT_EQ(desktop.progress[1].bar.front(), 2304u);
 }
 
 TEST_F(Transfer, AShortUpdateShowsNoProgressSelectionChangesAndDragsNeverAndAMessageComesAfterIt) {

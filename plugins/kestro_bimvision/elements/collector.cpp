@@ -95,7 +95,7 @@ void clear_text_lists(ElementLists& lists) {
     lists.propiedad.clear();
 }
 
-void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists,
+bool collect(const Plugin& plugin, std::int32_t request, ElementLists& lists,
              CollectProgress* progress) {
     const std::uint32_t plugin_id = plugin.state.plugin_id;
 
@@ -111,7 +111,7 @@ void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists,
     // A selection change is collected only for exactly one selected object.
     const bool proceed = ((request == REQUEST_UPDATE || request == REQUEST_DRAG) && count != 0) ||
                          (request == REQUEST_SELECTION && count == 1);
-    if (!proceed) return;
+    if (!proceed) return true;
 
     lists.ids.assign(count, bv::ObjectId{0});
     if (request == REQUEST_UPDATE)
@@ -125,7 +125,16 @@ void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists,
     std::vector<bv::Property> propiedades;
     std::uint32_t kept = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (progress != nullptr && i % progress_step == 0) progress->objects_read(i, count);
+        if (progress != nullptr) {
+            if (i % progress_step == 0) progress->objects_read(i, count);
+            // Between two objects, on the host's thread: the flag is the only thing the
+            // progress window's thread hands over.
+            if (progress->stop_requested(i)) {
+                clear_text_lists(lists);
+                lists.ids.clear();
+                return false;
+            }
+        }
         const bv::ObjectId id = lists.ids[i];
         const std::uint32_t sets = static_cast<std::uint32_t>(host::get_property_sets(
             plugin_id, id, static_cast<void*>(nullptr), std::uint32_t{0}));
@@ -154,14 +163,15 @@ void collect(const Plugin& plugin, std::int32_t request, ElementLists& lists,
     if (progress != nullptr) progress->objects_read(count, count);
     lists.ids.resize(kept);
     lists.ids.shrink_to_fit();
+    return true;
 }
 
 }  // namespace
 
-void collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists,
+bool collect_elements(const Plugin& plugin, std::int32_t request_code, ElementLists& lists,
                       CollectProgress* progress) {
     try {
-        collect(plugin, request_code, lists, progress);
+        return collect(plugin, request_code, lists, progress);
     } catch (...) {
         // Out of memory while filling the lists: leave nothing to send rather than half a model,
         // and let the transfer know, so an update is not taken for an empty model.

@@ -152,6 +152,7 @@ bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
 
     const bool update = request_code == REQUEST_UPDATE;
     bool built = true;
+    bool stopped = false;
     bool attempted = false;
     std::size_t entries = 0;
     std::size_t wanted = 0;
@@ -168,9 +169,10 @@ bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
         RecordBlock block;
         try {
             ElementLists lists;
-            collect_elements(plugin, request_code, lists, &progress);
+            stopped = !collect_elements(plugin, request_code, lists, &progress);
             entries = lists.guid.size();
-            if (update || entries != 0) block = build_element_records(plugin, request_code, lists);
+            if (!stopped && (update || entries != 0))
+                block = build_element_records(plugin, request_code, lists);
         } catch (...) {
             // Memory ran out, or the host reported more objects or properties than can be held:
             // how many records the model would have made is not known, its objects are.
@@ -182,7 +184,7 @@ bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
         wanted = block.wanted;
         count = block.count;
         total = block.total;
-        if (built && (update || block.count >= 1)) {
+        if (!stopped && built && (update || block.count >= 1)) {
             attempted = true;
             progress.receiving(block.count);
             platform::CopyData cds{block.count, block.total, block.bytes.get()};
@@ -192,6 +194,15 @@ bool transfer_to_peer_window(Plugin& plugin, std::int32_t request_code,
     }
     // Gone before anything is said, and before the handler returns.
     progress.close();
+
+    if (stopped) {
+        // The user pressed "Cancelar" while the objects were read: nothing left the viewer, and
+        // the user, who asked for it, is told nothing more.
+        Diagnostic(plugin).text(u"transfer stopped: trigger ").text(trigger_name(request_code))
+            .text(u", cancelled by the user after ").number(progress.objects_done())
+            .text(u" of ").number(progress.objects_total()).text(u" objects read, nothing sent");
+        return false;
+    }
 
     if (!built) {
         Diagnostic(plugin).text(u"transfer stopped: trigger ").text(trigger_name(request_code))

@@ -3,6 +3,7 @@
 // Nothing outside platform/win32 includes <windows.h>.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,16 +51,30 @@ struct CopyData {
     const void* bytes;        // lpData
 };
 
+/// What the progress window shows at one moment: a line of text and a bar. While objects are
+/// read the bar stands at `done` of `total` and "Cancelar" can be pressed; once KESTRO receives
+/// (`receiving`) the bar moves, or stands full where the system's controls cannot move it, and
+/// "Cancelar" is disabled: a message on its way cannot be called back.
+struct ProgressView {
+    const char16_t* text = nullptr;
+    std::uint32_t done = 0;
+    std::uint32_t total = 0;
+    bool receiving = false;
+};
+
 /// A small window telling the user how a long update goes. It lives on a thread of its own with
 /// its own message loop (the host's thread never pumps messages for it), has no owner (an owner
-/// on another thread would join the two threads' input, and it would freeze with the viewer) and
-/// sits over the viewer's main window.
+/// on another thread would join the two threads' input, and it would freeze with the viewer),
+/// sits over the viewer's main window, and is never activated, not even by its button.
 class ProgressWindow {
 public:
     /// Takes the window down and ends its thread, waiting for it: nothing of it outlives this.
     virtual ~ProgressWindow() = default;
-    /// The text it shows from now on.
-    virtual void set_text(const char16_t* text) = 0;
+    /// What it shows from now on.
+    virtual void show(const ProgressView& view) = 0;
+    /// Whether the user has pressed "Cancelar". The window's thread only sets the flag; the
+    /// host's thread reads it here.
+    virtual bool stop_requested() = 0;
 };
 
 /// Called once per top-level window, in the system's order; return false to stop.
@@ -104,10 +119,15 @@ public:
     virtual bool is_window(WindowHandle window) = 0;
     /// GetTickCount: a clock in milliseconds that wraps around after 49.7 days.
     virtual std::uint32_t tick_count() = 0;
-    /// Starts the progress window's thread; the window appears over `over` showing `text` once
-    /// `delay_ms` have passed, unless it is taken down before. Null when it cannot be had (the
-    /// update goes on without it).
-    virtual std::unique_ptr<ProgressWindow> open_progress(WindowHandle over, const char16_t* text,
+    /// Starts the progress window's thread; the window appears over `over` showing `view` once
+    /// `delay_ms` have passed, unless it is taken down before. It is sized at the viewer's DPI
+    /// for the widest of `view`'s text and the `fits` texts (the longest it will show), and
+    /// grows if a later text is wider still. Null when it cannot be had (the update goes on
+    /// without it).
+    virtual std::unique_ptr<ProgressWindow> open_progress(WindowHandle over,
+                                                          const ProgressView& view,
+                                                          const char16_t* const* fits,
+                                                          std::size_t fit_count,
                                                           std::uint32_t delay_ms) = 0;
     /// GetWindowLongW(window, GWL_WNDPROC).
     virtual WindowProc window_proc(WindowHandle window) = 0;

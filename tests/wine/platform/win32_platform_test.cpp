@@ -13,7 +13,12 @@
 #include "progress_window.h"
 #include "test_window.h"
 
+#include <commctrl.h>
 #include <tlhelp32.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <memory>
 
 namespace {
 
@@ -188,11 +193,13 @@ int thread_count() {
 
 HWND progress_window() { return FindWindowW(L"KestroBimVisionProgress", nullptr); }
 
-// The text of the progress window's label, read through its own thread.
-std::wstring progress_text(HWND progress) {
-    HWND label = GetWindow(progress, GW_CHILD);
+// A part of the progress window, found by its id.
+HWND part(HWND progress, int id) { return GetDlgItem(progress, id); }
+
+// The text of a part, read through the window's own thread.
+std::wstring text_of(HWND window) {
     wchar_t text[200] = {};
-    if (label != nullptr) GetWindowTextW(label, text, 200);
+    if (window != nullptr) GetWindowTextW(window, text, 200);
     return text;
 }
 
@@ -206,6 +213,34 @@ bool without_pumping_until(Done done) {
     return false;
 }
 
+// Opens a progress window over `over` at once and waits until it shows; null if it never does.
+HWND shown_progress(std::unique_ptr<kb::platform::ProgressWindow>& progress,
+                    kb::win32::Win32WindowSystem& windows, HWND over,
+                    const kb::platform::ProgressView& view,
+                    std::initializer_list<const char16_t*> fits = {}) {
+    progress = windows.open_progress(over, view, fits.begin(), fits.size(), 0);
+    HWND shown = nullptr;
+    if (progress == nullptr ||
+        !without_pumping_until([&] { return (shown = progress_window()) != nullptr && IsWindowVisible(shown); }))
+        return nullptr;
+    return shown;
+}
+
+kb::platform::ProgressView reading(const char16_t* text, std::uint32_t done, std::uint32_t total) {
+    kb::platform::ProgressView view;
+    view.text = text;
+    view.done = done;
+    view.total = total;
+    return view;
+}
+
+kb::platform::ProgressView receiving(const char16_t* text) {
+    kb::platform::ProgressView view;
+    view.text = text;
+    view.receiving = true;
+    return view;
+}
+
 TEST_F(Win32Windows, ProgressShowsOverTheViewerOnItsOwnThreadAndLeavesNoThreadBehind) {
     RECT viewer{100, 100, 900, 700};
     SetWindowPos(window_, nullptr, viewer.left, viewer.top, 800, 600, SWP_NOZORDER);
@@ -213,24 +248,27 @@ TEST_F(Win32Windows, ProgressShowsOverTheViewerOnItsOwnThreadAndLeavesNoThreadBe
     const int threads = thread_count();
     ASSERT_GT(threads, 0);
     {
-        auto progress = windows_.open_progress(window_, u"Leyendo 0 de 50.000 elementos", 0);
-        ASSERT_NE(progress, nullptr);
+        std::unique_ptr<kb::platform::ProgressWindow> progress;
         // This thread never pumps a message: the window comes up and changes on its own thread.
-        HWND shown = nullptr;
-        ASSERT_TRUE(without_pumping_until([&] { return (shown = progress_window()) != nullptr &&
-                                                       IsWindowVisible(shown); }));
+        HWND shown = shown_progress(progress, windows_, window_,
+                                    reading(u"Leyendo 0 de 50.000 elementos", 0, 50000));
+        ASSERT_NE(shown, nullptr);
         EXPECT_EQ(thread_count(), threads + 1);
         EXPECT_NE(GetWindowThreadProcessId(shown, nullptr), GetCurrentThreadId());
         EXPECT_EQ(GetWindow(shown, GW_OWNER), nullptr) << "owned by another thread's window";
         EXPECT_EQ(GetParent(shown), nullptr);
+        EXPECT_EQ(text_of(shown), L"KESTRO");
+        EXPECT_EQ(text_of(part(shown, kb::win32::progress_title_id)), L"KESTRO");
         RECT r{};
         GetWindowRect(shown, &r);
         const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
         EXPECT_TRUE(PtInRect(&viewer, middle)) << "not over the viewer's window";
-        EXPECT_EQ(progress_text(shown), L"Leyendo 0 de 50.000 elementos");
-        progress->set_text(u"KESTRO est\u00E1 recibiendo 50.000 elementos");
-        EXPECT_TRUE(without_pumping_until(
-            [&] { return progress_text(shown) == L"KESTRO est\u00E1 recibiendo 50.000 elementos"; }));
+        EXPECT_EQ(text_of(part(shown, kb::win32::progress_text_id)), L"Leyendo 0 de 50.000 elementos");
+        progress->show(receiving(u"KESTRO est\u00E1 recibiendo 50.000 elementos"));
+        EXPECT_TRUE(without_pumping_until([&] {
+            return text_of(part(shown, kb::win32::progress_text_id)) ==
+                   L"KESTRO est\u00E1 recibiendo 50.000 elementos";
+        }));
         EXPECT_NE(GetForegroundWindow(), shown) << "the progress took the focus";
     }
     // Taken down, and its thread ended, by the time the object is gone.
@@ -240,13 +278,168 @@ TEST_F(Win32Windows, ProgressShowsOverTheViewerOnItsOwnThreadAndLeavesNoThreadBe
     // Closed before its delay ran out: it never appeared, and it did not wait for the delay.
     const DWORD start = GetTickCount();
     {
-        auto progress = windows_.open_progress(window_, u"nunca", 600000);
+        auto progress = windows_.open_progress(window_, reading(u"nunca", 0, 1), nullptr, 0, 600000);
         ASSERT_NE(progress, nullptr);
         Sleep(200);
         EXPECT_EQ(progress_window(), nullptr);
     }
     EXPECT_LT(GetTickCount() - start, 60000u);
     EXPECT_EQ(thread_count(), threads);
+}
+
+// How wide a part's text is in the part's own font, against how wide and high the part is.
+struct Fit {
+    SIZE text{};
+    RECT client{};
+    std::wstring what;
+};
+
+Fit fit_of(HWND window) {
+    Fit fit;
+    fit.what = text_of(window);
+    GetClientRect(window, &fit.client);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font != nullptr ? font : GetStockObject(SYSTEM_FONT));
+    GetTextExtentPoint32W(dc, fit.what.c_str(), static_cast<int>(fit.what.size()), &fit.text);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return fit;
+}
+
+// Every part shows its whole text, lies inside the window, and no two parts overlap.
+void expect_whole(HWND shown, UINT dpi) {
+    RECT client{};
+    GetClientRect(shown, &client);
+    const int ids[] = {kb::win32::progress_title_id, kb::win32::progress_text_id,
+                       kb::win32::progress_bar_id, kb::win32::progress_cancel_id};
+    std::vector<RECT> placed;
+    for (int id : ids) {
+        HWND p = part(shown, id);
+        ASSERT_NE(p, nullptr) << "part " << id << " missing";
+        RECT r{};
+        GetWindowRect(p, &r);
+        MapWindowPoints(nullptr, shown, reinterpret_cast<POINT*>(&r), 2);
+        RECT inside{};
+        IntersectRect(&inside, &r, &client);
+        EXPECT_TRUE(EqualRect(&inside, &r)) << "part " << id << " leaves the window at " << dpi << " DPI";
+        for (const RECT& other : placed) {
+            RECT both{};
+            EXPECT_FALSE(IntersectRect(&both, &r, &other)) << "part " << id << " overlaps another";
+        }
+        placed.push_back(r);
+        if (id == kb::win32::progress_bar_id) continue;
+        const Fit fit = fit_of(p);
+        EXPECT_LE(fit.text.cx, fit.client.right) << "\"" << std::string(fit.what.begin(), fit.what.end())
+                                                 << "\" clipped at " << dpi << " DPI";
+        EXPECT_LE(fit.text.cy, fit.client.bottom) << "part " << id << " cut at " << dpi << " DPI";
+        // The system's font at the viewer's DPI: at least 11 pixels high at 96 DPI, in proportion
+        // above it (the stock font of 96 DPI would stay at 13 pixels whatever the scaling).
+        EXPECT_GE(fit.text.cy * 96, 11 * static_cast<LONG>(dpi)) << "part " << id << " at " << dpi << " DPI";
+    }
+}
+
+// Run at 96, 120, 144 and 192 DPI by wine_progress_window_at_every_scaling.
+TEST_F(Win32Windows, ProgressFitsItsLongestTextsAtTheScreensDpiAndGrowsForAWiderOne) {
+    HDC screen = GetDC(nullptr);
+    const UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    std::printf("screen at %u DPI\n", dpi);
+    std::unique_ptr<kb::platform::ProgressWindow> progress;
+    HWND shown = shown_progress(progress, windows_, window_,
+                                reading(u"Leyendo 0 de 50.000 elementos", 0, 50000),
+                                {u"Leyendo 50.000 de 50.000 elementos",
+                                 u"KESTRO est\u00E1 recibiendo 50.000 elementos"});
+    ASSERT_NE(shown, nullptr);
+    RECT first{};
+    GetWindowRect(shown, &first);
+    const auto shows = [&](const wchar_t* text) {
+        return without_pumping_until([&] { return text_of(part(shown, kb::win32::progress_text_id)) == text; });
+    };
+    for (const char16_t* text : {u"Leyendo 50.000 de 50.000 elementos",
+                                 u"KESTRO est\u00E1 recibiendo 50.000 elementos"}) {
+        progress->show(reading(text, 50000, 50000));
+        ASSERT_TRUE(shows(reinterpret_cast<const wchar_t*>(text)));
+        expect_whole(shown, dpi);
+        RECT now{};
+        GetWindowRect(shown, &now);
+        EXPECT_TRUE(EqualRect(&now, &first)) << "the window changed size for a text it was sized for";
+    }
+    // A text longer than any it was sized for: the window grows about its centre.
+    const wchar_t* longer = L"KESTRO est\u00E1 recibiendo 4.294.967.295 elementos, y aun m\u00E1s elementos";
+    progress->show(receiving(reinterpret_cast<const char16_t*>(longer)));
+    ASSERT_TRUE(shows(longer));
+    expect_whole(shown, dpi);
+    RECT grown{};
+    GetWindowRect(shown, &grown);
+    EXPECT_GT(grown.right - grown.left, first.right - first.left);
+    EXPECT_NEAR((grown.left + grown.right) / 2, (first.left + first.right) / 2, 1);
+}
+
+TEST_F(Win32Windows, ProgressBarStandsAtTheCountReadThenMovesOrStandsFullWithCancelDisabled) {
+    std::unique_ptr<kb::platform::ProgressWindow> progress;
+    HWND shown = shown_progress(progress, windows_, window_,
+                                reading(u"Leyendo 0 de 50.000 elementos", 0, 50000));
+    ASSERT_NE(shown, nullptr);
+    HWND bar = part(shown, kb::win32::progress_bar_id);
+    ASSERT_NE(bar, nullptr);
+    progress->show(reading(u"Leyendo 12.000 de 50.000 elementos", 12000, 50000));
+    EXPECT_TRUE(without_pumping_until([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) == 12000; }));
+    EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 50000);
+    EXPECT_TRUE(IsWindowEnabled(part(shown, kb::win32::progress_cancel_id)));
+
+    progress->show(receiving(u"KESTRO est\u00E1 recibiendo 50.000 elementos"));
+    HWND cancel = part(shown, kb::win32::progress_cancel_id);
+    ASSERT_TRUE(without_pumping_until([&] { return !IsWindowEnabled(cancel); }))
+        << "\"Cancelar\" stays enabled while KESTRO receives";
+    bar = part(shown, kb::win32::progress_bar_id);
+    ASSERT_NE(bar, nullptr);
+    const bool moving = (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+    const bool full = SendMessageW(bar, PBM_GETPOS, 0, 0) == SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+    EXPECT_TRUE(moving || full) << "the bar neither moves nor stands full while KESTRO receives";
+    EXPECT_FALSE(progress->stop_requested());
+}
+
+// Presses the left mouse button over `window`'s middle and lets it go, as a user would.
+void click(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT press[2] = {};
+    press[0].type = press[1].type = INPUT_MOUSE;
+    press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, press, sizeof(INPUT));
+}
+
+TEST_F(Win32Windows, CancelClickedWithTheMouseSetsTheFlagWithoutTakingTheViewersFocus) {
+    ShowWindow(window_, SW_SHOW);
+    SetForegroundWindow(window_);
+    SetFocus(window_);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    ASSERT_EQ(GetForegroundWindow(), window_);
+
+    std::unique_ptr<kb::platform::ProgressWindow> progress;
+    HWND shown = shown_progress(progress, windows_, window_,
+                                reading(u"Leyendo 256 de 50.000 elementos", 256, 50000));
+    ASSERT_NE(shown, nullptr);
+    HWND cancel = part(shown, kb::win32::progress_cancel_id);
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(text_of(cancel), L"Cancelar");
+    EXPECT_FALSE(progress->stop_requested());
+    click(cancel);
+    // The flag is set on the window's thread; this thread only reads it, as the collector does.
+    EXPECT_TRUE(without_pumping_until([&] { return progress->stop_requested(); }))
+        << "the click on \"Cancelar\" did not reach the flag";
+    EXPECT_TRUE(without_pumping_until([&] { return !IsWindowEnabled(cancel); }));
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(shown, nullptr), &gui));
+    EXPECT_EQ(gui.hwndActive, nullptr) << "the click activated the progress window";
+    EXPECT_EQ(gui.hwndFocus, nullptr) << "the click gave \"Cancelar\" the focus";
+    EXPECT_EQ(GetForegroundWindow(), window_) << "the click took the viewer's focus";
+    ShowWindow(window_, SW_HIDE);
 }
 
 // ---- the module ----

@@ -18,8 +18,17 @@ public:
         p.closed = true;
         p.closed_at = desktop_.clock_ms;
     }
-    void set_text(const char16_t* text) override {
-        desktop_.progress[index_].texts.emplace_back(text != nullptr ? text : u"");
+    void show(const platform::ProgressView& view) override {
+        record(desktop_.progress[index_], view);
+    }
+    bool stop_requested() override {
+        ProgressShown& p = desktop_.progress[index_];
+        return ++p.stop_checks > desktop_.cancel_after_checks;
+    }
+    static void record(ProgressShown& p, const platform::ProgressView& view) {
+        p.texts.emplace_back(view.text != nullptr ? view.text : u"");
+        p.receiving.push_back(view.receiving);
+        p.bar.push_back(view.done);
     }
 
 private:
@@ -131,14 +140,15 @@ std::uint32_t SimDesktop::tick_count() {
     return clock_ms;
 }
 
-std::unique_ptr<platform::ProgressWindow> SimDesktop::open_progress(WindowHandle over,
-                                                                    const char16_t* text,
-                                                                    std::uint32_t delay_ms) {
+std::unique_ptr<platform::ProgressWindow> SimDesktop::open_progress(
+    WindowHandle over, const platform::ProgressView& view, const char16_t* const* fits,
+    std::size_t fit_count, std::uint32_t delay_ms) {
     ProgressShown p;
     p.over = over;
     p.opened_at = clock_ms;
     p.delay_ms = delay_ms;
-    p.texts.emplace_back(text != nullptr ? text : u"");
+    SimProgressWindow::record(p, view);
+    for (std::size_t i = 0; i < fit_count; ++i) p.fits.emplace_back(fits[i]);
     progress.push_back(std::move(p));
     return std::make_unique<SimProgressWindow>(*this, progress.size() - 1);
 }

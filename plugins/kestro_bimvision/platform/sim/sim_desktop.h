@@ -63,6 +63,10 @@ struct ProgressShown {
     std::uint32_t opened_at = 0;
     std::uint32_t delay_ms = 0;
     std::vector<std::u16string> texts;  // the first text and every later one, in order
+    std::vector<bool> receiving;        // for each text: whether KESTRO was receiving
+    std::vector<std::uint32_t> bar;     // for each text: the bar's `done` (of `total` read)
+    std::vector<std::u16string> fits;   // the longest texts it was sized for
+    std::size_t stop_checks = 0;        // how often the plugin asked whether to stop
     bool closed = false;                // taken down, its thread ended
     std::uint32_t closed_at = 0;
     /// Whether it appeared on screen: its delay ran out before it was taken down.
@@ -105,6 +109,9 @@ public:
     /// whose every step takes that long), and a test may move it on itself.
     std::uint32_t clock_ms = 0;
     std::uint32_t clock_step_ms = 0;
+    /// The user presses "Cancelar" in a progress window once the plugin has asked it this many
+    /// times whether to stop (and says stop from then on); never when it stays at its default.
+    std::size_t cancel_after_checks = static_cast<std::size_t>(-1);
 
     // ---- what the plugin did (tests read these) ----
     std::vector<std::uint32_t> enum_buffer_sizes;  // the byte size handed to each process scan
@@ -157,7 +164,9 @@ public:
     bool is_window(WindowHandle window) override;
     std::uint32_t tick_count() override;
     std::unique_ptr<platform::ProgressWindow> open_progress(WindowHandle over,
-                                                            const char16_t* text,
+                                                            const platform::ProgressView& view,
+                                                            const char16_t* const* fits,
+                                                            std::size_t fit_count,
                                                             std::uint32_t delay_ms) override;
     WindowProc window_proc(WindowHandle window) override;
     WindowProc set_window_proc(WindowHandle window, WindowProc proc) override;

@@ -140,8 +140,9 @@ bool Win32WindowSystem::is_window(platform::WindowHandle window) {
 std::uint32_t Win32WindowSystem::tick_count() { return GetTickCount(); }
 
 std::unique_ptr<platform::ProgressWindow> Win32WindowSystem::open_progress(
-    platform::WindowHandle over, const char16_t* text, std::uint32_t delay_ms) {
-    return Win32ProgressWindow::open(over, text, delay_ms);
+    platform::WindowHandle over, const platform::ProgressView& view, const char16_t* const* fits,
+    std::size_t fit_count, std::uint32_t delay_ms) {
+    return Win32ProgressWindow::open(dpi_, over, view, fits, fit_count, delay_ms);
 }
 
 platform::WindowProc Win32WindowSystem::window_proc(platform::WindowHandle window) {

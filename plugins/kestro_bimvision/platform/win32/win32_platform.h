@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "dpi.h"
 #include "platform/platform.h"
 
 namespace kb::win32 {
@@ -38,9 +39,11 @@ public:
                     std::uint32_t style) override;
     bool is_window(platform::WindowHandle window) override;
     std::uint32_t tick_count() override;
-    /// A Win32ProgressWindow (progress_window.h).
+    /// A Win32ProgressWindow (progress_window.h), at the DPI of `over`.
     std::unique_ptr<platform::ProgressWindow> open_progress(platform::WindowHandle over,
-                                                            const char16_t* text,
+                                                            const platform::ProgressView& view,
+                                                            const char16_t* const* fits,
+                                                            std::size_t fit_count,
                                                             std::uint32_t delay_ms) override;
     platform::WindowProc window_proc(platform::WindowHandle window) override;
     platform::WindowProc set_window_proc(platform::WindowHandle window,
@@ -49,6 +52,10 @@ public:
                                              platform::WindowHandle window, std::uint32_t message,
                                              std::uintptr_t wparam,
                                              std::intptr_t lparam) override;
+
+private:
+    // Looked up once, when the module starts.
+    DpiCalls dpi_ = DpiCalls::find();
 };
 
 class Win32ModuleSystem final : public platform::ModuleSystem {
