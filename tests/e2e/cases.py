@@ -521,7 +521,7 @@ def long_update_shows_its_progress_and_a_short_one_does_not(d):
         shutil.copy(shot, os.environ['KB_PROGRESS_SHOT'])
 
     # A short update: no progress window at any time (watched until the viewer has quit).
-    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR, name='short-monitor')
     viewer, log = start_viewer(d, SMALL, 'click; sleep %d; quit' % limit_ms(1000), name='short')
     # Watched once the viewer has its window (a stream of X queries while Wine starts the viewer
     # slowed its start under emulation until its window could not be made).

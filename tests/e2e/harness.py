@@ -176,6 +176,9 @@ class Desktop:
 
     def start_monitor(self, *options, name='monitor'):
         out = self.path(name + '.jsonl')
+        # A log of its own: readiness is read from it, and an earlier monitor's "ready" line would
+        # pass for this one's before its window is there (the viewer then finds no KESTRO).
+        check(not os.path.exists(out), 'a monitor named %r has run in this case already' % name)
         # A program that is the first to open a window on a fresh Wine server starts the desktop
         # process; when that comes up too late (under emulation on a loaded machine) the program
         # gets no windows and ends with the monitor's exit code 5. Tried three times.
