@@ -444,14 +444,14 @@ def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
 
 # ---- updates that take long or do not complete ------------------------------------------------
 
-def start_viewer(d, model_objects, script, name='viewer'):
+def start_viewer(d, model_objects, script, name='viewer', options=(), env=None):
     """The viewer with the module, started and left running; returns the process and its log."""
     model_path = d.path(name + '-model.json')
     with open(model_path, 'w', encoding='utf-8') as f:
         json.dump(model_objects, f, ensure_ascii=False)
     log = d.path(name + '.jsonl')
     p = d.start(name, d.viewer, ['--model', windows_path(model_path), '--plugin', windows_path(d.plugin),
-                                 '--log', windows_path(log), '--script', script])
+                                 '--log', windows_path(log), '--script', script] + list(options), env)
     return p, log
 
 
@@ -535,6 +535,105 @@ def long_update_shows_its_progress_and_a_short_one_does_not(d):
     check(not shown, 'a progress window showed on a short update')
 
 
+# A read long enough to watch: the stand-in viewer takes this long over each object (--slow-read).
+SLOW_READ_MS = 10
+SLOW_READ_OBJECTS = 300
+
+
+def reading_views(events):
+    """The progress window's texts while the objects were read (the viewer's progress watch)."""
+    return [e for e in of(events, 'progress') if e['text'].startswith('Leyendo ')]
+
+
+def receiving_views(events):
+    return [e for e in of(events, 'progress') if e['text'].startswith('KESTRO est')]
+
+
+def check_whole(views, where):
+    """Every text the window showed fits its label, in the label's own font."""
+    check(views, 'the progress watch saw no text %s' % where)
+    for v in views:
+        check(v['text_width'] <= v['label_width'] and v['text_height'] <= v['label_height'],
+              '"%s" is cut %s: text %dx%d in a label of %dx%d' % (v['text'], where, v['text_width'],
+                                                                 v['text_height'], v['label_width'],
+                                                                 v['label_height']))
+
+
+def cancel_during_a_long_read_sends_nothing_and_the_next_update_arrives_whole(d):
+    # The user presses "Cancelar" with the mouse while the objects are read: nothing reaches
+    # KESTRO, no message box follows (the click handler returns before the script's next step),
+    # the viewer keeps the focus, a diagnostics line tells the stop, and the next update is whole.
+    objects = numbered_model(SLOW_READ_OBJECTS, 'CANCEL')
+    monitor = d.start_monitor('--quit-after', '1', '--timeout', MONITOR)
+    watch = limit_ms(120000)
+    events = d.run_viewer(objects, 'watch-progress %d cancel; click; watch-progress %d; click; quit' % (watch, watch),
+                          options=('--slow-read', str(SLOW_READ_MS)), env={'WINEDEBUG': '-all,warn+seh'})
+    output = d.processes[-1].output()
+    message = the_only_message(d.end_monitor(monitor))
+    assert_records(message, expected.records(objects, expected.REQUEST_UPDATE))
+
+    actions = [i for i, e in enumerate(events) if e.get('event') == 'action']
+    first_click, after_it = actions[1], actions[2]
+    check(of(events[first_click:after_it], 'memory'),
+          'the cancelled click did not return before the next step (a message box?)')
+    pressed = of(events, 'progress_cancel')
+    check(len(pressed) == 1, 'progress_cancel events: %s' % pressed)
+    press = pressed[0]
+    check(press['sent'] == 2 and not press['cancel_enabled'], '"Cancelar" did not take the click: %s' % press)
+    check(press['viewer_foreground'] and not press.get('progress_active') and not press.get('progress_focus'),
+          'the click on "Cancelar" took the focus: %s' % press)
+    before = [e for e in reading_views(events[:events.index(press)])]
+    check(before and all(e['cancel_enabled'] and not e['moving'] and e['bar_max'] == SLOW_READ_OBJECTS
+                         for e in before), 'the read showed no bar with "Cancelar": %s' % before)
+    check_whole(of(events, 'progress'), 'at 96 DPI')
+    # The first click stopped, the second arrived (the monitor's one message is the second's).
+    lines = [line for line in output.splitlines() if 'OutputDebugStringA "kestro_bimvision: transfer' in line]
+    stopped = [line for line in lines if 'transfer stopped: trigger update, cancelled by the user after' in line]
+    delivered = [line for line in lines if 'transfer: trigger update' in line and 'delivered' in line]
+    check(len(stopped) == 1 and len(delivered) == 1 and lines.index(stopped[0]) < lines.index(delivered[0]),
+          'the diagnostics do not tell one stop and then one delivery:\n' + '\n'.join(lines))
+    # The second update read its objects to the end, then KESTRO received them.
+    check(receiving_views(events), 'the second update showed no "KESTRO está recibiendo"')
+
+
+def progress_window_is_whole_at_every_scaling(d):
+    # At 100, 125, 150 and 200 % (Wine's LogPixels): the window's texts fit while the objects are
+    # read and while KESTRO receives. Pictures of both go to KB_PROGRESS_SHOTS when it is set.
+    shots = os.environ.get('KB_PROGRESS_SHOTS')
+    objects = numbered_model(SLOW_READ_OBJECTS, 'ESCALA')
+    for dpi in (96, 120, 144, 192):
+        d.set_dpi(dpi)
+        go_on = d.path('go-on-%d' % dpi)
+        monitor = d.start_monitor('--slow-inside', str(limit_ms(60000)), '--slow-until', windows_path(go_on),
+                                  '--quit-after', '1', '--timeout', MONITOR, name='monitor-%d' % dpi)
+        viewer, log = start_viewer(d, objects, 'watch-progress %d; click; quit' % limit_ms(120000),
+                                   name='viewer-%d' % dpi, options=('--slow-read', str(SLOW_READ_MS)))
+        taken = set()
+        deadline = time.time() + 120 * TIME_FACTOR
+        while viewer.running() and time.time() < deadline and not os.path.exists(go_on):
+            events = read_lines(log)
+            for phase, views in (('reading', reading_views(events)), ('receiving', receiving_views(events))):
+                if views and phase not in taken:
+                    taken.add(phase)
+                    picture = d.path('%s-%d.png' % (phase, dpi))
+                    subprocess.run(['import', '-display', d.display, '-window', 'root', picture], timeout=60)
+                    if shots and os.path.exists(picture):
+                        os.makedirs(shots, exist_ok=True)
+                        shutil.copy(picture, shots)
+            if 'receiving' in taken:
+                open(go_on, 'w').close()
+            time.sleep(0.2)
+        open(go_on, 'w').close()
+        code = viewer.wait(d.process_timeout)
+        check(code == 0, 'the viewer ended with %s at %d DPI:\n%s' % (code, dpi, viewer.output()))
+        events = read_lines(log)
+        check(taken == {'reading', 'receiving'}, 'at %d DPI the watch saw only %s' % (dpi, sorted(taken)))
+        check(all(v['dpi'] == dpi for v in of(events, 'progress')), 'the screen is not at %d DPI' % dpi)
+        check_whole(of(events, 'progress'), 'at %d DPI' % dpi)
+        message = the_only_message(d.end_monitor(monitor))
+        check(message['valid'] and message['dwData'] == SLOW_READ_OBJECTS, 'at %d DPI: %s' % (dpi, message))
+
+
 CASES = {f.__name__: f for f in [
     button_click_sends_every_element_of_the_model,
     button_click_without_peer_shows_the_error_box,
@@ -556,6 +655,8 @@ CASES = {f.__name__: f for f in [
     update_beyond_the_viewers_address_space_is_told_and_the_next_smaller_arrives,
     kestro_ending_while_it_takes_an_update_is_named_and_the_next_update_arrives,
     long_update_shows_its_progress_and_a_short_one_does_not,
+    cancel_during_a_long_read_sends_nothing_and_the_next_update_arrives_whole,
+    progress_window_is_whole_at_every_scaling,
 ]}
 
 

@@ -98,6 +98,7 @@ class Desktop:
         self.wine_run = os.path.abspath(args.wine_run)
         self.prefix = os.environ.get('WINEPREFIX') or os.path.abspath(args.prefix)
         self.processes = []
+        self.dpi_before = None  # (LogPixels or None) as the prefix had it before set_dpi
         self.xvfb = None
         self.display = os.environ.get('DISPLAY')
         base = tempfile.gettempdir()
@@ -129,6 +130,8 @@ class Desktop:
     def __exit__(self, *exc):
         for p in reversed(self.processes):
             p.stop()
+        if self.dpi_before is not None:
+            self._put_dpi(self.dpi_before[0])
         if self.xvfb is not None:
             self.xvfb.terminate()
             try:
@@ -158,6 +161,31 @@ class Desktop:
         os.close(read_end)
         check(number.strip(), 'Xvfb did not start')
         self.display = ':' + number.decode().strip()
+
+    # ---- the display's scaling ---------------------------------------------------------------
+
+    DPI_KEY = r'HKCU\Control Panel\Desktop'
+
+    def _reg(self, *arguments):
+        env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display, WINEDEBUG='-all')
+        return subprocess.run(['wine', 'reg'] + list(arguments), env=env, capture_output=True, text=True,
+                              timeout=60 * TIME_FACTOR)
+
+    def _put_dpi(self, dpi):
+        if dpi is None:
+            self._reg('delete', self.DPI_KEY, '/v', 'LogPixels', '/f')
+        else:
+            check(self._reg('add', self.DPI_KEY, '/v', 'LogPixels', '/t', 'REG_DWORD', '/d', str(dpi),
+                            '/f').returncode == 0, 'could not set %s DPI' % dpi)
+
+    def set_dpi(self, dpi):
+        """Sets the display's DPI (Wine's LogPixels) for the programs started from now on; the
+        prefix gets its own setting back when the case ends."""
+        if self.dpi_before is None:
+            out = self._reg('query', self.DPI_KEY, '/v', 'LogPixels').stdout
+            found = [line.split()[-1] for line in out.splitlines() if line.split()[:1] == ['LogPixels']]
+            self.dpi_before = (int(found[0], 0) if found else None,)
+        self._put_dpi(dpi)
 
     def start(self, name, exe, arguments, env=None):
         # wine-run.sh multiplies its limit by the time factor itself.

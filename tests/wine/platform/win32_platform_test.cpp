@@ -193,6 +193,30 @@ int thread_count() {
 
 HWND progress_window() { return FindWindowW(L"KestroBimVisionProgress", nullptr); }
 
+// How much address space the stack of thread `id` holds reserved, in bytes (0 if unknown).
+std::uint64_t stack_reserve_of(DWORD id) {
+    kb::win32::UniqueHandle thread(
+        OpenThread(THREAD_GET_CONTEXT | THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION, FALSE, id));
+    if (!thread) return 0;
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (SuspendThread(thread.get()) == static_cast<DWORD>(-1)) return 0;
+    const BOOL got = GetThreadContext(thread.get(), &context);
+    ResumeThread(thread.get());
+    if (!got) return 0;
+    MEMORY_BASIC_INFORMATION region{};
+    if (VirtualQuery(reinterpret_cast<void*>(context.Esp), &region, sizeof region) != sizeof region)
+        return 0;
+    // The stack is one reservation: every region from its base that belongs to it.
+    void* const base = region.AllocationBase;
+    std::uint64_t size = 0;
+    for (const char* at = static_cast<const char*>(base);
+         VirtualQuery(at, &region, sizeof region) == sizeof region && region.AllocationBase == base;
+         at += region.RegionSize)
+        size += region.RegionSize;
+    return size;
+}
+
 // A part of the progress window, found by its id.
 HWND part(HWND progress, int id) { return GetDlgItem(progress, id); }
 
@@ -254,6 +278,11 @@ TEST_F(Win32Windows, ProgressShowsOverTheViewerOnItsOwnThreadAndLeavesNoThreadBe
                                     reading(u"Leyendo 0 de 50.000 elementos", 0, 50000));
         ASSERT_NE(shown, nullptr);
         EXPECT_EQ(thread_count(), threads + 1);
+        // Its thread has a small stack of its own, not this program's 256 MB reserve: the
+        // update's records need the address space.
+        const std::uint64_t stack = stack_reserve_of(GetWindowThreadProcessId(shown, nullptr));
+        EXPECT_GT(stack, 0u);
+        EXPECT_LE(stack, 1u << 20) << "the progress window's thread holds " << (stack >> 20) << " MB";
         EXPECT_NE(GetWindowThreadProcessId(shown, nullptr), GetCurrentThreadId());
         EXPECT_EQ(GetWindow(shown, GW_OWNER), nullptr) << "owned by another thread's window";
         EXPECT_EQ(GetParent(shown), nullptr);

@@ -17,6 +17,7 @@ void EventLog::write(const nlohmann::json& event) {
     if (!sink_) return;
     std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     line += '\n';
+    const std::lock_guard<std::mutex> hold(lock_);
     sink_(line);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -21,11 +22,13 @@ public:
     void set_file(std::FILE* file);
     bool enabled() const { return static_cast<bool>(sink_); }
 
-    /// Writes one event as a single line (text that is not valid UTF-8 is replaced, never refused).
+    /// Writes one event as a single line (text that is not valid UTF-8 is replaced, never refused);
+    /// lines written from several threads come out whole, one after the other.
     void write(const nlohmann::json& event);
 
 private:
     Sink sink_;
+    std::mutex lock_;
 };
 
 /// An object id as the log carries it: decimal text, so that 64-bit values survive any reader.

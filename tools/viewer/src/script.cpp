@@ -70,6 +70,14 @@ Parsed<Options> parse_command_line(const std::vector<std::u16string>& args) {
         } else if (a == u"--host-select-sync") {
             o.host_select_sync = true;
             continue;
+        } else if (a == u"--slow-read") {
+            if (i + 1 >= args.size() || !parse_u32(args[i + 1], o.slow_read_ms) ||
+                o.slow_read_ms > 60000) {
+                r.error = "--slow-read needs a number of milliseconds from 0 to 60000";
+                return r;
+            }
+            ++i;
+            continue;
         } else if (a == u"--address-space-left") {
             const std::u16string* text = i + 1 < args.size() ? &args[i + 1] : nullptr;
             std::uint32_t mb = 0;
@@ -178,6 +186,16 @@ Parsed<std::vector<Action>> parse_script(std::u16string_view script) {
             a.kind = ActionKind::dismiss_dialog;
             a.timeout_ms = default_dialog_timeout_ms;
             if (!at_most(1) || (words.size() == 1 && !number(0, a.timeout_ms))) return r;
+        } else if (verb == u"watch-progress") {
+            a.kind = ActionKind::watch_progress;
+            if (!at_most(2) || !number(0, a.timeout_ms)) return r;
+            if (words.size() == 2) {
+                if (words[1] != u"cancel") {
+                    bad("takes only \"cancel\" after its time-out");
+                    return r;
+                }
+                a.number = 1;
+            }
         } else if (verb == u"load") {
             a.kind = ActionKind::load;
             a.text = std::u16string(rest);

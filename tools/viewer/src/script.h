@@ -2,7 +2,7 @@
 //
 //   bimvision_substitute.exe --model FILE.json --plugin PATH.dll [--log FILE]
 //                            [--script "action;action;..."] [--screenshot FILE.bmp]
-//                            [--host-select-notifies] [--host-select-sync]
+//                            [--host-select-notifies] [--host-select-sync] [--slow-read MS]
 //
 // Script actions (separated by ';', run in order inside the message loop):
 //   click [N]                    press ribbon button N (0-based, default 0)
@@ -13,6 +13,9 @@
 //   screenshot FILE              save the window as .bmp or .png
 //   copydata TEXT                send TEXT (8-bit, NUL-terminated) to the main window by WM_COPYDATA
 //   dismiss-dialog [TIMEOUT_MS]  wait for a dialog of this process, log its texts and press OK
+//   watch-progress TIMEOUT_MS [cancel]  from a thread of its own, log what the plugin's progress
+//                                window shows (and how its text fits); with "cancel", press
+//                                "Cancelar" with the mouse while the objects are read
 //   load [FILE]                  load FILE (or the same model again) and call the model-load handler
 //   quit                         log the final state and leave with exit code 0
 #pragma once
@@ -39,6 +42,9 @@ struct Options {
     /// When non-zero: before the plugin loads, the viewer reserves its address space until no
     /// free range is larger than this many MB (a loaded viewer's scattered address space in small).
     std::uint32_t address_space_left_mb = 0;
+    /// Each object's property sets take this many milliseconds to read (a viewer with a big
+    /// model, for a read long enough to watch).
+    std::uint32_t slow_read_ms = 0;
 };
 
 enum class ActionKind {
@@ -51,14 +57,15 @@ enum class ActionKind {
     screenshot,
     copydata,
     dismiss_dialog,
+    watch_progress,
     load,
     quit,
 };
 
 struct Action {
     ActionKind kind = ActionKind::quit;
-    std::uint32_t number = 0;      // button index, request count or milliseconds
-    std::uint32_t timeout_ms = 0;  // wait-requests, wait-file, dismiss-dialog
+    std::uint32_t number = 0;      // button index, request count, milliseconds, or 1 to cancel
+    std::uint32_t timeout_ms = 0;  // wait-requests, wait-file, dismiss-dialog, watch-progress
     std::u16string text;           // screenshot / load / waited-for file, copydata text
     std::vector<std::u16string> items;  // select: GUIDs, or "#" followed by an object id
     std::u16string source;              // the action as written, for the log

@@ -87,6 +87,8 @@ BVS_EXPORT std::uint32_t bvs_get_all_objects(std::uint32_t plugin, ObjectId* buf
 
 BVS_EXPORT std::uint32_t bvs_get_property_sets(std::uint32_t plugin, ObjectId id, void* buffer,
                                                std::uint32_t capacity) {
+    // The first question the plugin asks of each object: a slow viewer is slow here.
+    if (const DWORD ms = bvs::ViewerApp::slow_read_ms()) Sleep(ms);
     return guarded<std::uint32_t>(
         0, [&](HostApi& h) { return h.get_property_sets(plugin, id, buffer, capacity); });
 }

@@ -86,6 +86,17 @@ void ViewerApp::run_step() {
         wait_deadline_ = GetTickCount64() + a.timeout_ms;
         if (!try_dismiss_dialog()) SetTimer(main_, timer_poll, poll_ms, nullptr);
         return;
+    case ActionKind::watch_progress:
+        // A watch still running from an earlier action ends first.
+        progress_watch_.reset();
+        progress_watch_ = ProgressWatch::start(log_, main_, a.number == 1, a.timeout_ms);
+        if (!progress_watch_) {
+            error("script: the progress watch could not start (error " +
+                  std::to_string(GetLastError()) + ")");
+            finish(exit_script_failed);
+            return;
+        }
+        break;
     case ActionKind::load: {
         std::u16string path = a.text.empty() ? options_.model : a.text;
         std::string why;

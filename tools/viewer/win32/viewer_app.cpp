@@ -26,6 +26,8 @@ ViewerApp::~ViewerApp() {
 
 HostApi* ViewerApp::host() { return running_ ? &running_->host_ : nullptr; }
 
+DWORD ViewerApp::slow_read_ms() { return running_ ? running_->options_.slow_read_ms : 0; }
+
 void ViewerApp::report_internal_error() {
     if (running_ == nullptr) return;
     running_->error("internal error inside a host function");

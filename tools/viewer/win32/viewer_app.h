@@ -25,6 +25,7 @@
 #include "host_api.h"
 #include "memory_watch.h"
 #include "model.h"
+#include "progress_watch.h"
 #include "script.h"
 
 namespace bvs {
@@ -53,6 +54,8 @@ public:
 
     /// The running viewer's host (null before the viewer starts).
     static HostApi* host();
+    /// How long each object's property sets take to read (--slow-read), in milliseconds.
+    static DWORD slow_read_ms();
     /// Something threw inside a callback: remember it; the viewer ends with exit_internal.
     static void report_internal_error();
 
@@ -153,6 +156,9 @@ private:
     std::wstring plugin_name_;
     using DragEnterFn = std::int32_t(__stdcall*)(std::uintptr_t, std::uintptr_t, std::uintptr_t);
     DragEnterFn on_drag_enter_ = nullptr;
+
+    // Last: it writes to the log from its own thread until it is destroyed.
+    std::unique_ptr<ProgressWatch> progress_watch_;
 };
 
 }  // namespace bvs

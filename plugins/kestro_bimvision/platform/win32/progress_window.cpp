@@ -26,6 +26,7 @@ constexpr int button_min_width = 88;
 constexpr int button_min_height = 25;
 constexpr int button_padding = 24;  // beside the button's text, both sides together
 constexpr UINT marquee_period_ms = 30;
+constexpr SIZE_T progress_stack_bytes = 256 * 1024;
 
 // No caption: under Wine a captioned window is handed to the window manager, and taking it
 // down then waits up to 2 s for a manager that may not be there (an X server without one, as
@@ -395,8 +396,12 @@ std::unique_ptr<Win32ProgressWindow> Win32ProgressWindow::open(
         const HWND viewer = static_cast<HWND>(over);
         if (viewer == nullptr || !GetWindowRect(viewer, &shared.over)) shared.over = RECT{};
         shared.dpi = dpi.dpi_of(viewer != nullptr && IsWindow(viewer) ? viewer : nullptr);
-        progress->thread_.reset(CreateThread(nullptr, 0, &Win32ProgressWindow::run,
-                                             progress->shared_.get(), 0, nullptr));
+        // A stack of its own size: by default a thread reserves the viewer's, which a viewer
+        // that takes big messages on its stack sets at hundreds of megabytes, address space the
+        // update's records need (or that is not there, and the window never shows).
+        progress->thread_.reset(CreateThread(nullptr, progress_stack_bytes,
+                                             &Win32ProgressWindow::run, progress->shared_.get(),
+                                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (!progress->thread_) return nullptr;
         return progress;
     } catch (...) {
