@@ -231,7 +231,7 @@ TEST_F(ModuleLife, AttachKeepsTheModuleHandleThatLoadUsesAndUnloadWithoutASubcla
 
     kb::on_process_detach(false);  // FreeLibrary
     EXPECT_EQ(objects_released, 1);
-    EXPECT_EQ(kb::active_plugin(), nullptr);
+    ASSERT_EQ(kb::active_plugin(), nullptr);
     host.click_handler();  // a handler the host still holds now does nothing
 }
 
