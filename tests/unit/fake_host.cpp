@@ -228,7 +228,7 @@ const std::map<std::string, void*>& exports() {
     return table;
 }
 
-void* resolve(void* context, const char* name) {
+void* resolve_name(void* context, const char* name) {
     auto* fake = static_cast<FakeHost*>(context);
     if (fake->missing.count(name)) return nullptr;
     auto it = exports().find(name);
@@ -239,6 +239,8 @@ void* resolve(void* context, const char* name) {
 
 FakeHost::FakeHost() { current = this; }
 
+void* FakeHost::resolve(void* context, const char* name) { return resolve_name(context, name); }
+
 FakeHost::~FakeHost() {
     bv::host_table() = bv::HostFunctionTable{};
     if (current == this) current = nullptr;
@@ -247,7 +249,7 @@ FakeHost::~FakeHost() {
 void FakeHost::install() {
     current = this;
     bv::host_table() = bv::HostFunctionTable{};
-    bv::bind_host_functions(bv::host_table(), resolve, this);
+    bv::bind_host_functions(bv::host_table(), resolve_name, this);
 }
 
 Object& FakeHost::element(bv::ObjectId id, std::u16string guid, std::u16string name,

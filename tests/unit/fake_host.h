@@ -82,6 +82,9 @@ public:
 
     /// Binds the process-wide host table to this fake (a fresh, unbound table first).
     void install();
+    /// The resolver install() binds with, as the module's attach hands one over: `context` is
+    /// the FakeHost, and a name it does not export (or lists in `missing`) gives null.
+    static void* resolve(void* context, const char* name);
 
     /// Adds an object with the four identity properties in set 0 (empty texts are left out).
     Object& element(bv::ObjectId id, std::u16string guid, std::u16string name = u"",

@@ -77,6 +77,46 @@ TEST_F(FpState, InsideEverythingIsMaskedAndCleanAndOutsideTheCallersWordsComeBac
     EXPECT_EQ(m, host_mxcsr);
 }
 
+/// a + b on the x87 itself, kept as the full 80-bit register: rounded only by the control word.
+long double x87_add(long double a, long double b) {
+    long double sum;
+    asm volatile("fldt %1\n\tfldt %2\n\tfaddp\n\tfstpt %0"
+                 : "=m"(sum)
+                 : "m"(a), "m"(b)
+                 : "st", "st(1)", "memory");
+    return sum;
+}
+
+// The precision the module computes at, by what it does and by the documented precision-control
+// field (bits 8-9: 00 single, 10 double, 11 extended), whatever precision and rounding the caller
+// runs at: 1 + 2^-30 survives (more than single's 24 bits), 1 + 2^-60 rounds to 1 (fewer than
+// extended's 64), and 1 + 3 * 2^-54 rounds to the nearest double, 1 + 2^-52.
+TEST_F(FpState, InsideTheX87RoundsToTheNearestDouble) {
+    const long double one = 1.0L;
+    const long double two_30 = std::ldexp(1.0L, -30), two_60 = std::ldexp(1.0L, -60);
+    const long double three_54 = 3 * std::ldexp(1.0L, -54);
+    // Single precision; extended precision; single precision rounding toward zero.
+    for (const std::uint16_t caller : {std::uint16_t{0x007F}, std::uint16_t{0x037F},
+                                       std::uint16_t{0x0C7F}}) {
+        set_x87_control(caller);
+        long double kept = 0, lost = 0, nearest = 0;
+        std::uint16_t inner_cw = 0;
+        {
+            FloatingPointGuard guard;
+            inner_cw = x87_control();
+            kept = x87_add(one, two_30);
+            lost = x87_add(one, two_60);
+            nearest = x87_add(one, three_54);
+        }
+        set_x87_control(0x037F);
+        EXPECT_EQ(inner_cw & 0x0300, 0x0200) << std::hex << caller;
+        EXPECT_EQ(inner_cw & 0x0C00, 0x0000) << std::hex << caller;
+        EXPECT_TRUE(kept == one + two_30) << std::hex << caller;
+        EXPECT_TRUE(lost == one) << std::hex << caller;
+        EXPECT_TRUE(nearest == one + std::ldexp(1.0L, -52)) << std::hex << caller;
+    }
+}
+
 TEST_F(FpState, TheCallersOwnFlagsAndRoundingSurviveAndDoNotLeakIn) {
     asm volatile("fnclex");
     // Round toward zero, 24-bit precision on the x87 and flush-to-zero on SSE, all masked.

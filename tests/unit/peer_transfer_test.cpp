@@ -316,6 +316,50 @@ TEST_F(Transfer, AHungPeerIsGivenUpAndOnlyTheButtonTellsTheUser) {
     EXPECT_EQ(desktop.message_boxes.size(), 1u);
 }
 
+// How the system's answer to a send becomes its outcome. SMTO_ABORTIFHUNG fails for a hung
+// receiver with ERROR_TIMEOUT under Wine, and on some Windows versions with no error code at all.
+TEST(SendResult, TheSystemsAnswerGivesTheOutcomeAndANoCodeFailureIsAHungReceiver) {
+    using kb::platform::SendOutcome;
+    using kb::platform::send_result_of;
+    const auto delivered = send_result_of(1, 0x4B42, 1460);
+    EXPECT_EQ(delivered.outcome, SendOutcome::delivered);
+    EXPECT_EQ(delivered.answer, 0x4B42);
+    EXPECT_EQ(delivered.error, 0u);
+    struct Case { std::uint32_t error; SendOutcome outcome; };
+    for (const Case& c : {Case{0, SendOutcome::timed_out}, Case{1460, SendOutcome::timed_out},
+                          Case{5, SendOutcome::access_denied}, Case{1400, SendOutcome::failed},
+                          Case{8, SendOutcome::failed}, Case{1450, SendOutcome::failed}}) {
+        const auto r = send_result_of(0, 0x4B42, c.error);
+        EXPECT_EQ(r.outcome, c.outcome) << c.error;
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.answer, 0) << c.error;
+    }
+}
+
+TEST_F(Transfer, AHungPeerIsToldAsHungWhetherTheSystemSaysTimeOutOrGivesNoCode) {
+    model();
+    start_peer();
+    for (const std::uint32_t error : {0u, 1460u}) {
+        desktop.message_boxes.clear();
+        desktop.send_fails_with = error;
+        kb::handle_button_click(plugin);
+        ASSERT_EQ(desktop.message_boxes.size(), 1u) << error;
+        EXPECT_EQ(desktop.message_boxes[0].text,
+                  u"KESTRO no responde. Int\u00E9ntelo de nuevo cuando termine la operaci\u00F3n "
+                  u"en curso.")
+            << error;
+        EXPECT_NE(desktop.debug_lines.back().find(u"not sent, KESTRO is hung or timed out (error " +
+                                                  widen(std::to_string(error)) + u")"),
+                  std::u16string::npos);
+    }
+    EXPECT_TRUE(desktop.sent.empty());
+    // Another code is a send KESTRO did not take, with the code named.
+    desktop.send_fails_with = 1400;
+    kb::handle_button_click(plugin);
+    EXPECT_NE(desktop.message_boxes.back().text.find(u"C\u00F3digo de error del sistema: 1400."),
+              std::u16string::npos);
+}
+
 TEST_F(Transfer, ARefusalByTheSystemIsExplainedOnTheButtonOnly) {
     model();
     start_peer();

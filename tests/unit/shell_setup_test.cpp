@@ -181,3 +181,79 @@ TEST_F(Setup, TheHostsButtonCallbackRunsTheUpdateTrigger) {
 }
 
 }  // namespace
+
+// ---- the module's life, through the calls its entry point makes at attach and detach ----
+
+namespace {
+
+int objects_released = 0;
+
+/// The module's process-wide objects as the entry point makes them, on a simulated desktop.
+struct SimModuleObjects final : kb::ModuleObjects {
+    kb::sim::SimDesktop desktop;
+    kb::Plugin instance{desktop.platform()};
+    kb::Plugin& plugin() override { return instance; }
+    ~SimModuleObjects() override { ++objects_released; }
+};
+
+class ModuleLife : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host_messages.clear();
+        objects_released = 0;
+        objects = new SimModuleObjects;
+        objects->desktop.module_names[module] = u"C:\\Apps\\Host\\plugins\\kestro_bimvision_32.dll";
+        main_window = objects->desktop.add_window(viewer_pid, &host_window_proc);
+        kb::on_process_attach(objects, module, &fake::FakeHost::resolve, &host);
+    }
+    void TearDown() override {
+        if (objects_released == 0) {  // a failed case: take the subclass off and let go
+            on_plugin_unload();
+            kb::on_process_detach(false);
+        }
+        kb::set_active_plugin(nullptr);
+    }
+    fake::FakeHost host;  // unbound until the attach binds it
+    SimModuleObjects* objects = nullptr;
+    WindowHandle main_window = nullptr;
+};
+
+TEST_F(ModuleLife, AttachKeepsTheModuleHandleThatLoadUsesAndUnloadWithoutASubclassReleasesAll) {
+    EXPECT_EQ(kb::active_plugin(), &objects->instance);
+    EXPECT_EQ(objects->instance.state.module_handle, module);
+    on_plugin_load(plugin_id, 0, main_window);
+    auto images = host.calls_named({"set_button_image"});
+    ASSERT_EQ(images.size(), 1u) << "the host table was bound at attach";
+    EXPECT_EQ(images[0].texts.at(0), u"C:\\Apps\\Host\\plugins\\kestro_bimvision_data\\kestro.ico");
+    EXPECT_EQ(objects->desktop.pinned, std::vector<kb::platform::ModuleHandle>{module});
+    on_plugin_unload();
+    EXPECT_EQ(objects->desktop.window_proc(main_window), &host_window_proc);
+
+    kb::on_process_detach(false);  // FreeLibrary
+    EXPECT_EQ(objects_released, 1);
+    ASSERT_EQ(kb::active_plugin(), nullptr);
+    host.click_handler();  // a handler the host still holds now does nothing
+}
+
+TEST_F(ModuleLife, AModuleNeverLoadedIsReleasedAtFreeLibraryButNothingIsReleasedAsTheProcessEnds) {
+    kb::on_process_detach(true);  // the process ends: the objects stay
+    EXPECT_EQ(objects_released, 0);
+    EXPECT_EQ(kb::active_plugin(), &objects->instance);
+    kb::on_process_detach(false);
+    EXPECT_EQ(objects_released, 1);
+    EXPECT_EQ(kb::active_plugin(), nullptr);
+}
+
+TEST_F(ModuleLife, WhileTheSubclassIsInPlaceTheObjectsStay) {
+    on_plugin_load(plugin_id, 0, main_window);
+    kb::on_process_detach(false);  // only if the pin failed
+    kb::on_process_detach(true);
+    EXPECT_EQ(objects_released, 0);
+    EXPECT_EQ(kb::active_plugin(), &objects->instance);
+    EXPECT_EQ(objects->desktop.deliver(main_window, 0x0010, 0, 0), 7) << "still served";
+    on_plugin_unload();
+    kb::on_process_detach(false);
+    EXPECT_EQ(objects_released, 1);
+}
+
+}  // namespace

@@ -34,6 +34,20 @@ TEST(NarrowField, KeepsUnitsUpToFFAndMarksEveryOtherCodePointWithOneQuestionMark
     EXPECT_EQ(narrow(u"", 4), std::string(4, '\0'));
 }
 
+// Pairs at the corners of the two surrogate ranges (D800/DBFF high, DC00/DFFF low), among them
+// U+1F7FF and U+10FFFF, whose low half is U+DFFF: each is one '?', so what follows stays in its
+// place and the field is cut after the same code point.
+TEST(NarrowField, EveryPairAtTheEdgesOfTheSurrogateRangesIsOneCodePoint) {
+    for (const std::u16string pair : {u"\U00010000", u"\U000103FF", u"\U0010FC00",
+                                      u"\U0001F7FF", u"\U0010FFFF"}) {
+        ASSERT_EQ(pair.size(), 2u);
+        const unsigned low = pair[1];
+        EXPECT_EQ(narrow(u"a" + pair + u"b", 6), padded("a?b", 6)) << std::hex << low;
+        EXPECT_EQ(narrow(pair + pair + u"xyz", 5), std::string("??xy\0", 5)) << std::hex << low;
+        EXPECT_EQ(narrow(u"ab" + pair, 4), std::string("ab?\0", 4)) << std::hex << low;
+    }
+}
+
 // The characters that Windows-1252 adds beyond Latin-1, in the order of their bytes 0x80..0x9F
 // (0x81, 0x8D, 0x8F, 0x90 and 0x9D have none).
 struct Extra {

@@ -44,6 +44,35 @@ struct SendResult {
     std::uint32_t error = 0;   // the system's error code, when not delivered
 };
 
+/// The system's error codes that tell one failed send from another (winerror.h's values, under
+/// names of the seam's own; platform/win32 checks them against the system's definitions).
+inline constexpr std::uint32_t error_success = 0;         // ERROR_SUCCESS: no code set
+inline constexpr std::uint32_t error_access_denied = 5;   // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t error_timeout = 1460;      // ERROR_TIMEOUT
+
+/// What the system's answer to SendMessageTimeoutW(..., SMTO_ABORTIFHUNG, ...) means: `returned`
+/// is its return value, `answer` the receiver's result it stored, `error` GetLastError() right
+/// after a call made with the error code cleared. A failure with ERROR_TIMEOUT is a time-out or a
+/// hung receiver; so is one with no code at all, which is how some Windows versions report a
+/// receiver they count as hung. ERROR_ACCESS_DENIED is a refusal; any other code a plain failure.
+inline SendResult send_result_of(MessageResult returned, MessageResult answer,
+                                 std::uint32_t error) {
+    SendResult result;
+    if (returned != 0) {
+        result.outcome = SendOutcome::delivered;
+        result.answer = answer;
+        return result;
+    }
+    result.error = error;
+    if (error == error_timeout || error == error_success)
+        result.outcome = SendOutcome::timed_out;
+    else if (error == error_access_denied)
+        result.outcome = SendOutcome::access_denied;
+    else
+        result.outcome = SendOutcome::failed;
+    return result;
+}
+
 /// Same layout as the system's COPYDATASTRUCT.
 struct CopyData {
     std::uintptr_t data;      // dwData

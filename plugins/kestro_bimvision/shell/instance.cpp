@@ -9,6 +9,8 @@ namespace kb {
 
 namespace {
 Plugin* active = nullptr;
+// Released only by on_process_detach: no destructor of the run-time may take them at process exit.
+ModuleObjects* owned = nullptr;
 
 // The host and the system call these from their own frames: a C++ exception must never unwind
 // into them, and their floating-point state must come back as it was. The plugin's work throws
@@ -48,10 +50,22 @@ platform::MessageResult KB_STDCALL window_proc_trampoline(platform::WindowHandle
     }
 }
 
-void on_process_attach(Plugin& plugin, platform::ModuleHandle module, bv::HostResolver resolve,
-                       void* resolver_context) {
+void on_process_attach(ModuleObjects* objects, platform::ModuleHandle module,
+                       bv::HostResolver resolve, void* resolver_context) {
+    owned = objects;
+    Plugin& plugin = objects->plugin();
+    active = &plugin;
     bv::bind_host_functions(bv::host_table(), resolve, resolver_context);
     plugin.state.module_handle = module;
+}
+
+void on_process_detach(bool process_ending) {
+    if (process_ending || owned == nullptr) return;
+    // Pinned as the subclass went in, so here only if the pin failed: the window still calls in.
+    if (owned->plugin().subclassed_window != nullptr) return;
+    active = nullptr;
+    delete owned;
+    owned = nullptr;
 }
 
 }  // namespace kb

@@ -166,9 +166,9 @@ platform::SendResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle fr
                                      [dead](const SimWindow& w) { return w.owner == dead; }),
                       windows.end());
         dies_during_send = 0;
-        return {send_outcome, 0, send_error};
+        return failure();
     }
-    if (send_outcome != platform::SendOutcome::delivered) return {send_outcome, 0, send_error};
+    if (send_fails_with || send_outcome != platform::SendOutcome::delivered) return failure();
     SentMessage m;
     m.to = to;
     m.from = from;
@@ -188,6 +188,11 @@ platform::SendResult SimDesktop::send_copy_data(WindowHandle to, WindowHandle fr
                                          reinterpret_cast<std::uintptr_t>(from),
                                          reinterpret_cast<std::intptr_t>(&data));
     return {platform::SendOutcome::delivered, answer, 0};
+}
+
+platform::SendResult SimDesktop::failure() const {
+    if (send_fails_with) return platform::send_result_of(0, 0, *send_fails_with);
+    return {send_outcome, 0, send_error};
 }
 
 int SimDesktop::message_box(WindowHandle owner, const char16_t* text, const char16_t* caption,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,10 @@ public:
     /// reaches the receiving window; `send_error` is the system's error code then.
     platform::SendOutcome send_outcome = platform::SendOutcome::delivered;
     std::uint32_t send_error = 0;
+    /// When set, the next sends fail as SendMessageTimeoutW does: it returns 0 and
+    /// GetLastError() gives this code; how the send ended is then what the Win32 side makes of
+    /// that (platform::send_result_of), whatever `send_outcome` says.
+    std::optional<std::uint32_t> send_fails_with;
     /// The receiving process dies while it takes a send (its windows go with it): the send then
     /// ends with `send_outcome` and `send_error` as a real system reports it.
     ProcessId dies_during_send = 0;
@@ -181,6 +186,8 @@ public:
 
 private:
     const SimProcess* find_process(ProcessId id) const;
+    /// How a send that does not arrive ends: `send_fails_with`, else `send_outcome`.
+    platform::SendResult failure() const;
 
     std::map<ProcessHandle, ProcessId> open_;
     std::uintptr_t next_handle_ = 0x1000;

@@ -17,14 +17,13 @@
 
 namespace {
 
-// Made at attach and never destroyed at process exit: the host's main window may still receive
-// messages through the plugin's procedure after the run-time has run its destructors. They go
-// away only when FreeLibrary unloads the module and nothing points into it any more.
-struct ModuleObjects {
+// Made at attach and handed to the shell, which releases them when FreeLibrary unloads a module
+// that never subclassed; never destroyed at process exit (on_process_detach says why).
+struct Win32ModuleObjects final : kb::ModuleObjects {
     kb::win32::Win32Platform win32_platform;
-    kb::Plugin plugin{win32_platform.platform};
+    kb::Plugin instance{win32_platform.platform};
+    kb::Plugin& plugin() override { return instance; }
 };
-ModuleObjects* objects = nullptr;
 
 // The host's interface is looked up in the executable that started the process and nowhere else.
 void* resolve_in_executable(void* executable, const char* name) {
@@ -47,20 +46,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // first failed allocation: better not to load at all.
         if (!kb::win32::unwind_tables_are_own(reinterpret_cast<const void*>(&DllMain)))
             return FALSE;
-        objects = new (std::nothrow) ModuleObjects;
+        auto* objects = new (std::nothrow) Win32ModuleObjects;
         if (objects == nullptr) return FALSE;
-        kb::set_active_plugin(&objects->plugin);
-        kb::on_process_attach(objects->plugin, instance, resolve_in_executable,
-                              GetModuleHandleW(nullptr));
-    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && objects != nullptr) {
-        // FreeLibrary of a module that never subclassed: nothing of it is referenced any more.
-        // A module that subclassed was pinned as it did, so it comes here only at process exit
-        // (`reserved` set), where nothing needs undoing.
-        if (objects->plugin.subclassed_window == nullptr) {
-            kb::set_active_plugin(nullptr);
-            delete objects;
-            objects = nullptr;
-        }
+        kb::on_process_attach(objects, instance, resolve_in_executable, GetModuleHandleW(nullptr));
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // `reserved` is set when the process ends, null at FreeLibrary.
+        kb::on_process_detach(reserved != nullptr);
     }
     return TRUE;
 }

@@ -25,6 +25,9 @@ static_assert(offsetof(platform::CopyData, bytes) == offsetof(COPYDATASTRUCT, lp
 static_assert(platform::copy_data_message == WM_COPYDATA, "WM_COPYDATA");
 static_assert(platform::process_query_limited_information == PROCESS_QUERY_LIMITED_INFORMATION,
               "PROCESS_QUERY_LIMITED_INFORMATION");
+static_assert(platform::error_success == ERROR_SUCCESS, "ERROR_SUCCESS");
+static_assert(platform::error_access_denied == ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED");
+static_assert(platform::error_timeout == ERROR_TIMEOUT, "ERROR_TIMEOUT");
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wide text is UTF-16");
 static_assert(sizeof(platform::ProcessId) == sizeof(DWORD), "process ids are DWORDs");
 
@@ -110,21 +113,8 @@ platform::SendResult Win32WindowSystem::send_copy_data(platform::WindowHandle to
     const LRESULT ok = SendMessageTimeoutW(to_hwnd(to), WM_COPYDATA, reinterpret_cast<WPARAM>(from),
                                            reinterpret_cast<LPARAM>(&copy),
                                            SMTO_NORMAL | SMTO_ABORTIFHUNG, timeout_ms, &answer);
-    platform::SendResult result;
-    if (ok != 0) {
-        result.outcome = platform::SendOutcome::delivered;
-        result.answer = static_cast<platform::MessageResult>(answer);
-        return result;
-    }
-    const DWORD error = GetLastError();
-    result.error = error;
-    if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS)
-        result.outcome = platform::SendOutcome::timed_out;
-    else if (error == ERROR_ACCESS_DENIED)
-        result.outcome = platform::SendOutcome::access_denied;
-    else
-        result.outcome = platform::SendOutcome::failed;
-    return result;
+    const DWORD error = ok != 0 ? ERROR_SUCCESS : GetLastError();
+    return platform::send_result_of(ok, static_cast<platform::MessageResult>(answer), error);
 }
 
 int Win32WindowSystem::message_box(platform::WindowHandle owner, const char16_t* text,

@@ -30,8 +30,8 @@ public:
     /// callback's edge and ends the enumeration.
     void enum_windows(platform::WindowVisitor visit, std::uintptr_t context) override;
     platform::ProcessId window_process_id(platform::WindowHandle window) override;
-    /// Hung (or timed out) when the call fails with ERROR_TIMEOUT or with no error code set;
-    /// refused on ERROR_ACCESS_DENIED; any other error is a plain failure.
+    /// SendMessageTimeoutW with the error code cleared first; platform::send_result_of reads
+    /// its answer (hung or timed out on ERROR_TIMEOUT or no code, refused on ERROR_ACCESS_DENIED).
     platform::SendResult send_copy_data(platform::WindowHandle to, platform::WindowHandle from,
                                         const platform::CopyData& data,
                                         std::uint32_t timeout_ms) override;
