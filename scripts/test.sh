@@ -86,16 +86,6 @@ test_preset() {
   count_log "$log"
 }
 
-# The guest's shares: the build folder read-write; and whatever the tests read that lies where the
-# guest has fresh folders (/tmp, /dev/shm, /run): the checkout itself, the stand-in viewer's own
-# folder, the IFC samples.
-guest_shares() {
-  local dir
-  echo --share; echo "$root/build"
-  for dir in "$root" \
-             "$(sed -n 's/^BVS_VIEWER_DIR:[A-Z]*=//p' build/win32/CMakeCache.txt 2>/dev/null)" \
-             "$(sed -n 's/^KB_IFC_SAMPLES_DIR:[A-Z]*=//p' build/win32/CMakeCache.txt 2>/dev/null)"; do
-    [ -n "$dir" ] && [ -d "$dir" ] && { echo --need; echo "$dir"; }
   done
 }
 
@@ -110,7 +100,7 @@ run_in_guest() {
   echo "accelerator: $accel"
   where=$(accel_name "$accel")
   [ "$accel" = tcg ] && factor=10
-  mapfile -t shares < <(guest_shares)
+  mapfile -t shares < <(scripts/guest-shares.sh)
   rm -f "$log"  # a guest that never starts leaves none
   start=$(date +%s)
   scripts/guest.sh run --accel "$accel" "${shares[@]}" --time-limit "${KB_GUEST_TIME_LIMIT:-4500}" -- \
