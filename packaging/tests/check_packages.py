@@ -146,7 +146,8 @@ def main():
         infos = z.infolist()
         names = [i.filename for i in infos]
         check(names == sorted(names), 'archive entries are sorted by name')
-        dated = max(time.gmtime(a.time)[:6], (1980, 1, 1, 0, 0, 0))
+        # A zip entry's time counts two seconds at a time: an odd second is stored one less.
+        dated = max(time.gmtime(a.time - a.time % 2)[:6], (1980, 1, 1, 0, 0, 0))
         check(all(i.date_time == dated for i in infos),
               f'every archive entry is dated {dated} (SOURCE_DATE_EPOCH, UTC) '
               f'({sorted({i.date_time for i in infos})})')
