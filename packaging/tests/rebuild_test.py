@@ -13,6 +13,7 @@ The work lies in FIRST_WIN32_BUILD/rebuild (removed first; kept after a differen
 import argparse
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -99,10 +100,14 @@ def main():
         d.mkdir(parents=True)
     print(f'copied {copy_checkout(source, copy)} files of {source} to {copy}')
 
+    # The first build's configuration, where it differs from the preset's.
+    build_type = re.search(r'^CMAKE_BUILD_TYPE:\w+=(.*)$', (first / 'CMakeCache.txt').read_text(), re.M)
+    options = [f'-DCMAKE_BUILD_TYPE={build_type.group(1)}'] if build_type else []
+
     env = dict(os.environ, SOURCE_DATE_EPOCH=epoch, TMPDIR=str(tmp), TZ='XYZ-14', LC_ALL='C')
     env.pop('MAKEFLAGS', None)
     start = time.monotonic()
-    if run(['cmake', '-S', copy, '-B', second, '--preset', 'win32'], cwd=copy, env=env, umask=0o077,
+    if run(['cmake', '-S', copy, '-B', second, '--preset', 'win32'] + options, cwd=copy, env=env, umask=0o077,
            stdout=subprocess.DEVNULL) != 0:
         print('rebuild_test.py: configuring the second build failed', file=sys.stderr)
         return 1
