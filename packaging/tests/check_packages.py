@@ -116,10 +116,13 @@ def main():
     ap.add_argument('--version', required=True)
     ap.add_argument('--sums', required=True, help='the SHA256SUMS beside the installer and the archive')
     ap.add_argument('--checker', required=True, help='the viewer check the installer carries')
-    ap.add_argument('--time', type=int, required=True, help='SOURCE_DATE_EPOCH of the build')
+    # Read when the check runs: a commit since ctest started makes the packages' build configure
+    # again with the new time.
+    ap.add_argument('--time-file', required=True, help='the file holding the build\'s SOURCE_DATE_EPOCH')
     ap.add_argument('--no-path', action='append', default=[],
                     help='a folder of the build machine that no shipped file may name')
     a = ap.parse_args()
+    a.time = int(pathlib.Path(a.time_file).read_text().strip())
     symbols = pathlib.Path(a.symbols)
 
     setup = pathlib.Path(a.setup).read_bytes()
