@@ -1,10 +1,17 @@
 # cmake -P stage.cmake: lays out what the installer and the release archive ship.
 #   -DBIN=<win32 build dir> -DSTAGE=<out dir> -DOBJCOPY=<objcopy> -DMONITOR=<KESTRO_monitor.exe>
 #   -DREADME=<LEEME.txt> -DSYMBOLS=<dir for the .debug files> -DRELEASE=<1.0.4>
-#   -DHEADER=<kestro_records.h>
+#   -DHEADER=<kestro_records.h> -DCHECKER=<viewer_check.exe> -DTIME=<SOURCE_DATE_EPOCH>
 # STAGE/plugin is what `cmake --install` lays out, with the module stripped of debug information;
 # the symbols go to SYMBOLS/<file>.debug and the stripped file names them (.gnu_debuglink), so a
 # crash address in the shipped module can be looked up against the build's own symbols.
+# STAGE/installer holds the viewer check the installer carries; STAGE/release the archive's tree,
+# with a SHA256SUMS of its files. Every file and folder under STAGE gets the time TIME: the
+# installer stores the times of the files it packs, and the archive those of its entries.
+include(${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
+# objcopy writes a new PE header: with SOURCE_DATE_EPOCH set it keeps that time, else it writes
+# the time of the copy.
+set(ENV{SOURCE_DATE_EPOCH} ${TIME})
 file(REMOVE_RECURSE ${STAGE})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${STAGE}/plugin
                 RESULT_VARIABLE failed)
@@ -46,3 +53,16 @@ string(REPLACE "\r\n" "\n" text "${text}")
 string(REPLACE "\n" "\r\n" text "${text}")
 string(ASCII 239 187 191 bom)
 file(WRITE ${tree}/LEEME.txt "${bom}${text}")
+
+# The archive's own SHA256SUMS: every other file it holds.
+file(GLOB_RECURSE shipped RELATIVE ${tree} ${tree}/*)
+kb_write_sha256sums(${tree}/SHA256SUMS ${tree} ${shipped})
+
+file(MAKE_DIRECTORY ${STAGE}/installer)
+file(COPY ${CHECKER} DESTINATION ${STAGE}/installer)
+
+execute_process(COMMAND find ${STAGE} -exec touch -h -d @${TIME} {} +
+                RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "setting the time of the files in ${STAGE} failed")
+endif()

@@ -184,7 +184,7 @@ if build_preset win32; then
     step "test win32: the Wine tests in a guest"
     # The tests that set up fixtures for the Wine tests (packages) ran on the machine just above.
     # Two at a time, each in its own Wine prefix and X display (scripts/wine-tests.sh --jobs):
-    # a test leaves the guest's processor idle much of its time (README "Two at a time").
+    # a test leaves the guest's processor idle much of its time (docs/testing.md, "Two at a time").
     jobs=${KB_GUEST_JOBS:-$(( $(nproc) >= 2 ? 2 : 1 ))}
     run_in_guest "$jobs" "$root/build/ctest-win32.log" -LE host -FS '.*'
     if [ "$status" != 125 ] && count_log "$root/build/ctest-win32.log"; then

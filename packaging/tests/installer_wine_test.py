@@ -4,13 +4,13 @@ stand-in viewer (the substitute viewer, started from the viewer's folder with th
 loaded, as the real viewer holds it).
 
     installer_wine_test.py --wine-run SH --setup EXE --viewer EXE --monitor EXE --model JSON
-                           --module DLL --icon ICO --readme README.md
+                           --module DLL --icon ICO --doc docs/installing.md
 
 Cases, in order (each starts from what the one before left):
   install:      files, registration, the button reaches a KESTRO monitor, install again
   update:       while the viewer runs, an update (same folder or another) changes nothing, exit 3
   uninstall:    while the viewer runs, nothing goes and the entry stays, exit 3; the script
-                removal, as the README writes it, waits and gives the folder back as it was
+                removal, as docs/installing.md writes it, waits and gives the folder back as it was
   command line: "/D=..." and /D="..." are honoured, a /D= that cannot be read is refused (exit 4)
   refusals:     no viewer, a 64-bit one, no such folder: exit 2, nothing written
 Wine keeps a loaded module from being written or deleted as Windows does (sharing violation /
@@ -74,14 +74,14 @@ def installed(m, folder):
 
 
 def script_uninstall(m, folder):
-    """The README's way to remove the module from a script, as written there: a copy of the
-    uninstaller outside the folder, run with _?= so that it works in place and the caller waits
-    for its real result."""
-    with open(m.args.readme, encoding="utf-8") as f:
-        readme = f.read()
-    at = readme.index("**Silent removal from a script.**")
-    start = readme.index("```bat\n", at) + len("```bat\n")
-    script = readme[start:readme.index("```", start)].replace(r"C:\Ruta\del visor", m.win(folder))
+    """The documented way to remove the module from a script (docs/installing.md), as written
+    there: a copy of the uninstaller outside the folder, run with _?= so that it works in place and
+    the caller waits for its real result."""
+    with open(m.args.doc, encoding="utf-8") as f:
+        doc = f.read()
+    at = doc.index("**Silent removal from a script.**")
+    start = doc.index("```bat\n", at) + len("```bat\n")
+    script = doc[start:doc.index("```", start)].replace(r"C:\Ruta\del visor", m.win(folder))
     with open(m.path("uninstall.bat"), "w", newline="\r\n", encoding="ascii") as f:
         f.write("@echo off\n" + script)
     return m.output("cmd", "/c", m.win("uninstall.bat"))
@@ -107,7 +107,7 @@ def case_install(m, args, pristine):
     check(written == INSTALLED, "install wrote other files: %s" % sorted(written))
     reg = m.registry_entry()
     check(reg is not None, "not registered for removal")
-    check(reg.get("DisplayName") == "Kestro-BimVision", "entry name %r is not the README's" % reg.get("DisplayName"))
+    check(reg.get("DisplayName") == "Kestro-BimVision", "entry name %r is not the documented one" % reg.get("DisplayName"))
     check(reg.get("DisplayVersion") == "1.0.4.0", "version %r" % reg.get("DisplayVersion"))
     check(reg.get("InstallLocation", "").lower() == m.win("viewer").lower(), "install location %r" % reg.get("InstallLocation"))
     sizes = sum(os.path.getsize(os.path.join(h, f)) for h, _, fs in os.walk(m.path("viewer", "plugins")) for f in fs)
@@ -262,7 +262,7 @@ def case_refusals(m, args, pristine):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    for name in ("wine-run", "setup", "viewer", "monitor", "model", "module", "icon", "readme"):
+    for name in ("wine-run", "setup", "viewer", "monitor", "model", "module", "icon", "doc"):
         ap.add_argument("--" + name, required=True)
     args = ap.parse_args()
     m = Machine(args)

@@ -19,13 +19,14 @@ class PeFile:
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
         coff = pe + 4
-        (self.machine, nsections, _, symbols_at, nsymbols, opt_size,
+        (self.machine, nsections, self.time_stamp, symbols_at, nsymbols, opt_size,
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, coff)
         opt = coff + 20
         self.magic = struct.unpack_from("<H", data, opt)[0]
         if self.magic != 0x10B:
             raise ValueError("not a PE32 optional header (magic %#x)" % self.magic)
         self.image_base = struct.unpack_from("<I", data, opt + 28)[0]
+        self.checksum = struct.unpack_from("<I", data, opt + 64)[0]
         directories = opt + 96
         self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
         ndirs = struct.unpack_from("<I", data, directories - 4)[0]
@@ -81,6 +82,11 @@ class PeFile:
         names = [self.cstr(struct.unpack_from("<I", self.data, self.off(names_rva) + 4 * i)[0])
                  for i in range(nnames)]
         return self.cstr(name_rva), names
+
+    def export_time_stamp(self):
+        """The TimeDateStamp of the export directory, or None without one."""
+        rva, _ = self.dirs[0]
+        return struct.unpack_from("<I", self.data, self.off(rva) + 4)[0] if rva else None
 
     def imports(self):
         """The names of the imported DLLs, in the order of the import directory."""

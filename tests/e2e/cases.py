@@ -364,7 +364,7 @@ def wake_then_go(viewer_log, monitor_log, wake, go):
 
 
 # ---- the largest update: at the ceiling and just beyond it ----------------------------------
-# Measured (README, "How large an update goes through"), the viewer runs out of address space
+# Measured (docs/update-size.md), the viewer runs out of address space
 # for the record block first. A 500 MB update takes minutes under emulation, so the limit is put
 # in reach with a few MB: the viewer's free ranges held down to 16 MiB (--address-space-left).
 # 1,200 records (14.1 MiB) fit, 1,400 (16.5 MiB, "17 MB" in the message) do not.
@@ -415,7 +415,7 @@ def wine_debugstr(quoted):
 
 
 def diagnostics_reach_wine_trace_and_a_debug_output_viewer(d):
-    # The README's recipes: under Wine the "seh" channel's warnings carry OutputDebugStringW
+    # The recipes of docs/diagnostics.md: under Wine the "seh" channel's warnings carry OutputDebugStringW
     # (Wine 8 shows nothing of it under +debugstr); on Windows a debug-output viewer reads the
     # same lines through DBWIN_BUFFER, which Wine implements too.
     listened = d.path('debug-output.txt')
