@@ -146,7 +146,7 @@ std::vector<std::string> break_structure_cycles(BuildingModel& model) {
     return warnings;
 }
 
-std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
+std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::vector<ReferenceFault>& reference_faults) {
     // A depth-first search over the links of the geometry. Each node learns the first cycle that
     // it lies on or leads to (an index into `faults`, -1 for none) and the longest chain of links
     // that starts from it: a node is done only once everything it leads to is, so what it learnt
@@ -168,6 +168,18 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
     std::vector<std::string> faults;  // "cycle #204 IfcTrimmedCurve > #204", ...
     int too_deep = -1;
     std::vector<Frame> path;
+    // A piece of geometry that lacks a required reference is a fault of its own kind: what leads
+    // to it learns it as it would learn a cycle.
+    std::unordered_map<const BuildingEntity*, int> broken;
+    for (const FaultKind& kind : geometry_fault_kinds(reference_faults)) {
+        const int fault = static_cast<int>(faults.size());
+        faults.push_back("with a broken reference: " + kind.text);
+        for (const ReferenceFault* f : kind.faults) {
+            broken.emplace(f->entity.get(), fault);
+            Node& node = nodes[f->entity.get()];
+            if (node.cycle < 0) node.cycle = fault;
+        }
+    }
 
     for (const auto& [id, entity] : model.getMapIfcEntities()) {
         if (!entity || !is_geometry(entity.get()) || nodes[entity.get()].done) continue;
@@ -221,6 +233,12 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
         auto* representation = dynamic_cast<IfcRepresentation*>(entity.get());
         if (!representation) continue;
         auto& items = representation->m_Items;
+        if (const auto own = broken.find(representation); own != broken.end()) {
+            for (const auto& item : items)
+                if (item) left_out[own->second].push_back(name_of(item.get()) + " in " + name_of(representation));
+            items.clear();
+            continue;
+        }
         items.erase(std::remove_if(items.begin(), items.end(),
                                    [&](const shared_ptr<IfcRepresentationItem>& item) {
                                        const auto found = nodes.find(item.get());
