@@ -2,6 +2,7 @@
 """The converter on copies of real files in which one required single reference is broken.
 
     reference_sweep.py --converter PATH [--samples DIR] [--full] [--jobs N] [--keep DIR] [--limit N]
+    reference_sweep.py --write-copies DIR --sources FILE...     (the copies alone: fuzz seeds)
 
 Goes through the sample files (DIR/*.ifc, ../shared/ifc-samples by default) and a building from
 tools/ifc2snapshot/make_sample_ifc.py. For each kind of required single reference that a file
@@ -180,7 +181,7 @@ def run(case, converter, work, timeout):
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--converter", required=True)
+    p.add_argument("--converter")
     p.add_argument("--samples", default=os.path.join(ROOT, "..", "shared", "ifc-samples"))
     p.add_argument("--full", action="store_true")
     p.add_argument("--jobs", type=int, default=2)
@@ -188,12 +189,28 @@ def main():
     p.add_argument("--limit", type=int, default=0, help="at most this many copies (0: all)")
     p.add_argument("--timeout", type=int, default=120, help="seconds a copy may take")
     p.add_argument("--storeys", type=int, default=1, help="storeys of the generated building")
+    p.add_argument("--write-copies", metavar="DIR",
+                   help="only write the copies, one of each kind and fault over --sources, into DIR (fuzz seeds)")
+    p.add_argument("--sources", nargs="*", help="with --write-copies: the files to break")
     a = p.parse_args()
 
+    if not a.write_copies and not a.converter:
+        p.error("--converter is needed")
     schema = schema_module.schema()
     rules = {}
     for row in schema_module.required_references(schema):
         rules.setdefault(row[0].upper(), []).append(row)
+
+    if a.write_copies:
+        os.makedirs(a.write_copies, exist_ok=True)
+        covered, written = set(), 0
+        for source in a.sources or []:
+            for case in cases_for(source, schema, rules, 1, covered, False):
+                with open(os.path.join(a.write_copies, case.name() + ".ifc"), "w", encoding="latin-1") as f:
+                    f.write(case.content())
+                written += 1
+        print("reference_sweep: %d copies written to %s (%d kinds)" % (written, a.write_copies, len(covered)))
+        return 0
 
     work = a.keep or tempfile.mkdtemp(prefix="reference-sweep-")
     os.makedirs(work, exist_ok=True)

@@ -171,7 +171,9 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::
     // A piece of geometry that lacks a required reference is a fault of its own kind: what leads
     // to it learns it as it would learn a cycle.
     std::unordered_map<const BuildingEntity*, int> broken;
-    for (const FaultKind& kind : geometry_fault_kinds(reference_faults)) {
+    const std::vector<FaultKind> broken_geometry = geometry_fault_kinds(reference_faults);
+    const size_t broken_kinds = broken_geometry.size();  // the first faults
+    for (const FaultKind& kind : broken_geometry) {
         const int fault = static_cast<int>(faults.size());
         faults.push_back("with a broken reference: " + kind.text);
         for (const ReferenceFault* f : kind.faults) {
@@ -255,6 +257,7 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::
         std::string line = "geometry " + faults[c] + ": ";
         if (items.empty()) {
             line += "no representation item leads to it";
+            if (broken_kinds > c) line += "; read without it";  // a placement's, say
         } else {
             line += "left out with the representation items that lead to it (";
             for (size_t k = 0; k < items.size() && k < 3; ++k) line += (k ? ", " : "") + items[k];
