@@ -189,6 +189,41 @@ TEST(OrientedEdge, SeveralOfOneKindMakeOneWarning) {
         << c.run.err;
 }
 
+// Proxy #500 shows a mapped item (#503) beside a box (#25); the map has no representation, and
+// the mapped item's transformation no origin.
+TEST(BrokenGeometry, AMapWithoutItsRepresentationLosesItsMappedItemAndTheBoxStays) {
+    const std::string content = ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Mapa',$,$,$,$,(#20),$);
+#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+#21=IFCAXIS2PLACEMENT3D(#22,$,$);
+#22=IFCCARTESIANPOINT((0.,0.,0.));
+#23=IFCDIRECTION((0.,0.,1.));
+#24=IFCRECTANGLEPROFILEDEF(.AREA.,$,$,2.,1.);
+#25=IFCEXTRUDEDAREASOLID(#24,#21,#23,3.);
+#30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta',$,$,$,$,$,.ELEMENT.,0.);
+#31=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
+#32=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#500),#30);
+#500=IFCBUILDINGELEMENTPROXY('0eC1cD2eF3gH4iJ5kL6mN4',$,'Bloque',$,$,$,#501,$,$);
+#501=IFCPRODUCTDEFINITIONSHAPE($,$,(#502));
+#502=IFCSHAPEREPRESENTATION(#20,'Body','MappedRepresentation',(#503,#25));
+#503=IFCMAPPEDITEM(#504,#506);
+#504=IFCREPRESENTATIONMAP(#21,$);
+#506=IFCCARTESIANTRANSFORMATIONOPERATOR3D($,$,$,$,$);
+)");
+    const Converted c = convert(content);
+    ASSERT_EQ(c.run.status, 0) << "killed by a signal when -1\n" << c.run.err;
+    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #504 IfcRepresentationMap.MappedRepresentation "
+                             "is empty: left out with the representation items that lead to it (#503 IfcMappedItem in "
+                             "#502 IfcShapeRepresentation)\n"),
+              std::string::npos)
+        << c.run.err;
+    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #506 IfcCartesianTransformationOperator3D."
+                             "LocalOrigin is empty: left out with the representation items that lead to it, which "
+                             "another warning names\n"),
+              std::string::npos)
+        << c.run.err;
+    EXPECT_NEAR((*object_of(c.snapshot, 500))["volume"].get<double>(), 6.0, 1e-9);
+}
+
 // --- Relationships ----------------------------------------------------------------------------
 
 const std::string duplex_path = std::string(KB_IFC_SAMPLES_DIR) + "/Duplex_A_20110907.ifc";

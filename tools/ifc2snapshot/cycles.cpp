@@ -16,6 +16,7 @@
 #include <ifcpp/IFC4/include/IfcSpatialStructureElement.h>
 
 #include <algorithm>
+#include <set>
 #include <unordered_map>
 
 namespace ifc2snapshot {
@@ -168,6 +169,9 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::
     std::vector<std::string> faults;  // "cycle #204 IfcTrimmedCurve > #204", ...
     int too_deep = -1;
     std::vector<Frame> path;
+    // Faults reached through a node that learnt another one first: the items that lead to them
+    // are left out and named under that other fault.
+    std::set<int> shadowed;
     // A piece of geometry that lacks a required reference is a fault of its own kind: what leads
     // to it learns it as it would learn a cycle.
     std::unordered_map<const BuildingEntity*, int> broken;
@@ -205,6 +209,7 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::
                 if (!path.empty()) {
                     Node& parent = nodes[path.back().node];
                     if (finished.cycle >= 0 && parent.cycle < 0) parent.cycle = finished.cycle;
+                    else if (finished.cycle >= 0 && parent.cycle != finished.cycle) shadowed.insert(finished.cycle);
                     parent.height = std::max(parent.height, finished.height + 1);
                 }
                 continue;
@@ -213,6 +218,7 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::
             Node& there = nodes[next];
             if (there.done) {
                 if (there.cycle >= 0 && here.cycle < 0) here.cycle = there.cycle;
+                else if (there.cycle >= 0 && here.cycle != there.cycle) shadowed.insert(there.cycle);
                 here.height = std::max(here.height, there.height + 1);
             } else if (there.on_path) {
                 const int cycle = static_cast<int>(faults.size());
@@ -255,7 +261,9 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::
     for (size_t c = 0; c < faults.size(); ++c) {
         const auto& items = left_out[c];
         std::string line = "geometry " + faults[c] + ": ";
-        if (items.empty()) {
+        if (items.empty() && shadowed.count(static_cast<int>(c))) {
+            line += "left out with the representation items that lead to it, which another warning names";
+        } else if (items.empty()) {
             line += "no representation item leads to it";
             if (broken_kinds > c) line += "; read without it";  // a placement's, say
         } else {
