@@ -78,13 +78,8 @@ TEST(RequiredReferenceTable, AgreesWithTheLibraryOnEveryEntity) {
 
 // --- Geometry ---------------------------------------------------------------------------------
 
-// Proxy #100 shows a surface model (#103) of one triangle bounded by an edge loop, and a 2 x 1 x 3
-// box (#25). The loop's second oriented edge (#111) has its EdgeElement as EDGE.
-std::string edge_loop(const std::string& edge) {
-    return ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Aristas',$,$,$,$,(#20),#2);
-#2=IFCUNITASSIGNMENT((#3));
-#3=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
-#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
+// A context, a 2 x 1 x 3 box (#25) and storey #30 in project #1.
+const std::string context_box_and_storey = R"(#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
 #21=IFCAXIS2PLACEMENT3D(#22,$,$);
 #22=IFCCARTESIANPOINT((0.,0.,0.));
 #23=IFCDIRECTION((0.,0.,1.));
@@ -92,7 +87,15 @@ std::string edge_loop(const std::string& edge) {
 #25=IFCEXTRUDEDAREASOLID(#24,#21,#23,3.);
 #30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta',$,$,$,$,$,.ELEMENT.,0.);
 #31=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
-#32=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#100),#30);
+)";
+
+// Proxy #100 shows a surface model (#103) of one triangle bounded by an edge loop, and a 2 x 1 x 3
+// box (#25). The loop's second oriented edge (#111) has its EdgeElement as EDGE.
+std::string edge_loop(const std::string& edge) {
+    return ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Aristas',$,$,$,$,(#20),#2);
+#2=IFCUNITASSIGNMENT((#3));
+#3=IFCSIUNIT(*,.LENGTHUNIT.,$,.METRE.);
+)" + context_box_and_storey + R"(#32=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#100),#30);
 #100=IFCBUILDINGELEMENTPROXY('0cB1cD2eF3gH4iJ5kL6mN7',$,'Placa',$,$,$,#101,$,$);
 #101=IFCPRODUCTDEFINITIONSHAPE($,$,(#102));
 #102=IFCSHAPEREPRESENTATION(#20,'Body','Brep',(#103,#25));
@@ -116,6 +119,12 @@ std::string edge_loop(const std::string& edge) {
 )");
 }
 
+std::string replaced(std::string content, const std::string& from, const std::string& to) {
+    const size_t at = content.find(from);
+    if (at != std::string::npos) content.replace(at, from.size(), to);
+    return content;
+}
+
 struct Converted {
     ToolRun run;
     nlohmann::json snapshot;
@@ -130,6 +139,11 @@ Converted convert(const std::string& content, const std::string& options = "") {
     return c;
 }
 
+// The converter's standard error holds `text`.
+void expect_said(const Converted& c, const std::string& text) {
+    EXPECT_NE(c.run.err.find(text), std::string::npos) << "not said: " << text << "\n" << c.run.err;
+}
+
 const nlohmann::json* object_of(const nlohmann::json& snapshot, int id) {
     for (const auto& o : snapshot["objects"])
         if (o["id"] == id) return &o;
@@ -139,11 +153,9 @@ const nlohmann::json* object_of(const nlohmann::json& snapshot, int id) {
 TEST(OrientedEdge, WithAnEmptyEdgeLosesItsItemAndTheObjectKeepsTheRest) {
     const Converted c = convert(edge_loop("$"));
     ASSERT_EQ(c.run.status, 0) << "killed by a signal when -1\n" << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #111 IfcOrientedEdge.EdgeElement is empty: "
+    expect_said(c, "warning: geometry with a broken reference: #111 IfcOrientedEdge.EdgeElement is empty: "
                              "left out with the representation items that lead to it (#103 IfcFaceBasedSurfaceModel "
-                             "in #102 IfcShapeRepresentation)\n"),
-              std::string::npos)
-        << c.run.err;
+                             "in #102 IfcShapeRepresentation)\n");
     const auto* proxy = object_of(c.snapshot, 100);
     ASSERT_NE(proxy, nullptr);
     EXPECT_NEAR((*proxy)["volume"].get<double>(), 6.0, 1e-9) << "the box stays";
@@ -156,52 +168,34 @@ TEST(OrientedEdge, WithADanglingEdgeLosesItsItemUnderAllowDangling) {
 
     const Converted c = convert(edge_loop("#999"), "--allow-dangling");
     ASSERT_EQ(c.run.status, 0) << "killed by a signal when -1\n" << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #111 IfcOrientedEdge.EdgeElement names #999, "
+    expect_said(c, "warning: geometry with a broken reference: #111 IfcOrientedEdge.EdgeElement names #999, "
                              "which is missing from the file: left out with the representation items that lead to it "
-                             "(#103 IfcFaceBasedSurfaceModel in #102 IfcShapeRepresentation)\n"),
-              std::string::npos)
-        << c.run.err;
+                             "(#103 IfcFaceBasedSurfaceModel in #102 IfcShapeRepresentation)\n");
     EXPECT_NEAR((*object_of(c.snapshot, 100))["volume"].get<double>(), 6.0, 1e-9);
 }
 
 TEST(OrientedEdge, WithAnEdgeOfTheWrongTypeLosesItsItem) {
     const Converted c = convert(edge_loop("#140"));
     ASSERT_EQ(c.run.status, 0) << "killed by a signal when -1\n" << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #111 IfcOrientedEdge.EdgeElement points at "
-                             "#140 IfcCartesianPoint, which it does not take (it takes IfcEdge): left out with"),
-              std::string::npos)
-        << c.run.err;
-    EXPECT_NE(c.run.err.find("1 reference to an entity of a type its attribute does not take could not be resolved "
-                             "(#111 IFCORIENTEDEDGE.EdgeElement -> #140)"),
-              std::string::npos)
-        << c.run.err;
+    expect_said(c, "warning: geometry with a broken reference: #111 IfcOrientedEdge.EdgeElement points at "
+                             "#140 IfcCartesianPoint, which it does not take (it takes IfcEdge): left out with");
+    expect_said(c, "1 reference to an entity of a type its attribute does not take could not be resolved "
+                             "(#111 IFCORIENTEDEDGE.EdgeElement -> #140)");
 }
 
 TEST(OrientedEdge, SeveralOfOneKindMakeOneWarning) {
-    std::string content = edge_loop("$");
-    content.replace(content.find("#110=IFCORIENTEDEDGE(*,*,#120,"), 30, "#110=IFCORIENTEDEDGE(*,*,$,");
-    const Converted c = convert(content);
+    const Converted c = convert(replaced(edge_loop("$"), "#110=IFCORIENTEDEDGE(*,*,#120,", "#110=IFCORIENTEDEDGE(*,*,$,"));
     ASSERT_EQ(c.run.status, 0) << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: IfcOrientedEdge.EdgeElement is empty in 2 "
+    expect_said(c, "warning: geometry with a broken reference: IfcOrientedEdge.EdgeElement is empty in 2 "
                              "instances (#110, #111): left out with the representation items that lead to it (#103 "
-                             "IfcFaceBasedSurfaceModel in #102 IfcShapeRepresentation)\n"),
-              std::string::npos)
-        << c.run.err;
+                             "IfcFaceBasedSurfaceModel in #102 IfcShapeRepresentation)\n");
 }
 
 // Proxy #500 shows a mapped item (#503) beside a box (#25); the map has no representation, and
 // the mapped item's transformation no origin.
 TEST(BrokenGeometry, AMapWithoutItsRepresentationLosesItsMappedItemAndTheBoxStays) {
     const std::string content = ifc_samples::step_file("IFC4", R"(#1=IFCPROJECT('0YvctVUKr0kugbFTf53O9L',$,'Mapa',$,$,$,$,(#20),$);
-#20=IFCGEOMETRICREPRESENTATIONCONTEXT($,'Model',3,1.E-05,#21,$);
-#21=IFCAXIS2PLACEMENT3D(#22,$,$);
-#22=IFCCARTESIANPOINT((0.,0.,0.));
-#23=IFCDIRECTION((0.,0.,1.));
-#24=IFCRECTANGLEPROFILEDEF(.AREA.,$,$,2.,1.);
-#25=IFCEXTRUDEDAREASOLID(#24,#21,#23,3.);
-#30=IFCBUILDINGSTOREY('2hC5Zq9n52wR7ZP3v0xQ1a',$,'Planta',$,$,$,$,$,.ELEMENT.,0.);
-#31=IFCRELAGGREGATES('1bqDh3pKf0Hh7Q5mR3$x9a',$,$,$,#1,(#30));
-#32=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#500),#30);
+)" + context_box_and_storey + R"(#32=IFCRELCONTAINEDINSPATIALSTRUCTURE('3Kd9Lq0w1F8uY5n3xQ2a7b',$,$,$,(#500),#30);
 #500=IFCBUILDINGELEMENTPROXY('0eC1cD2eF3gH4iJ5kL6mN4',$,'Bloque',$,$,$,#501,$,$);
 #501=IFCPRODUCTDEFINITIONSHAPE($,$,(#502));
 #502=IFCSHAPEREPRESENTATION(#20,'Body','MappedRepresentation',(#503,#25));
@@ -211,16 +205,12 @@ TEST(BrokenGeometry, AMapWithoutItsRepresentationLosesItsMappedItemAndTheBoxStay
 )");
     const Converted c = convert(content);
     ASSERT_EQ(c.run.status, 0) << "killed by a signal when -1\n" << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #504 IfcRepresentationMap.MappedRepresentation "
+    expect_said(c, "warning: geometry with a broken reference: #504 IfcRepresentationMap.MappedRepresentation "
                              "is empty: left out with the representation items that lead to it (#503 IfcMappedItem in "
-                             "#502 IfcShapeRepresentation)\n"),
-              std::string::npos)
-        << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: geometry with a broken reference: #506 IfcCartesianTransformationOperator3D."
+                             "#502 IfcShapeRepresentation)\n");
+    expect_said(c, "warning: geometry with a broken reference: #506 IfcCartesianTransformationOperator3D."
                              "LocalOrigin is empty: left out with the representation items that lead to it, which "
-                             "another warning names\n"),
-              std::string::npos)
-        << c.run.err;
+                             "another warning names\n");
     EXPECT_NEAR((*object_of(c.snapshot, 500))["volume"].get<double>(), 6.0, 1e-9);
 }
 
@@ -252,27 +242,19 @@ TEST(Relationships, ASpaceWhoseQuantitySetIsLostIsNamed) {
         const std::string cause = to == "$" ? "is empty"
                                             : "points at #5 IfcDirection, which it does not take (it takes "
                                               "IfcPropertySetDefinitionSelect)";
-        EXPECT_NE(c.run.err.find("warning: #70 IfcRelDefinesByProperties.RelatingPropertyDefinition " + cause +
-                                 ": the relationship is ignored, and #67 IfcSpace loses a property or quantity set\n"),
-                  std::string::npos)
-            << c.run.err;
+        expect_said(c, "warning: #70 IfcRelDefinesByProperties.RelatingPropertyDefinition " + cause +
+                                 ": the relationship is ignored, and #67 IfcSpace loses a property or quantity set\n");
         EXPECT_FALSE(has_set(c.snapshot, "GSA Space Areas"));
     }
 }
 
 TEST(Relationships, AContainmentWithoutItsContainerIsIgnoredAndSaysWhoLosesIt) {
-    std::string content = edge_loop("#121");
-    content.replace(content.find("(#100),#30);"), 12, "(#100),$);");
-    const Converted c = convert(content);
+    const Converted c = convert(replaced(edge_loop("#121"), "(#100),#30);", "(#100),$);"));
     ASSERT_EQ(c.run.status, 0) << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: #32 IfcRelContainedInSpatialStructure.RelatingStructure is empty: the "
+    expect_said(c, "warning: #32 IfcRelContainedInSpatialStructure.RelatingStructure is empty: the "
                              "relationship is ignored, and #100 IfcBuildingElementProxy loses its place in the "
-                             "building's structure\n"),
-              std::string::npos)
-        << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: the one building element (of 3 objects) is in no spatial container"),
-              std::string::npos)
-        << c.run.err;
+                             "building's structure\n");
+    expect_said(c, "warning: the one building element (of 3 objects) is in no spatial container");
 }
 
 TEST(Relationships, TheDuplexConvertsWithoutAWarning) {
@@ -296,10 +278,8 @@ TEST(MissingBuilding, AFileWithoutRelationshipsConvertsWithAWarning) {
     content.erase(from, content.find("#100=") - from);
     const Converted c = convert(content);
     ASSERT_EQ(c.run.status, 0) << c.run.err;
-    EXPECT_NE(c.run.err.find("warning: the file has no relationships (IfcRel...): none of its 3 objects is placed in "
-                             "the building's structure or has property sets or a type; it may have been cut short\n"),
-              std::string::npos)
-        << c.run.err;
+    expect_said(c, "warning: the file has no relationships (IfcRel...): none of its 3 objects is placed in "
+                             "the building's structure or has property sets or a type; it may have been cut short\n");
     EXPECT_EQ(c.snapshot["objects"].size(), 3u);
 }
 
