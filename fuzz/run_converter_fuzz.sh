@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the IFC converter's fuzz target (clang, AddressSanitizer and UndefinedBehaviorSanitizer)
 # in build/fuzz and runs it for a while from its seeds: small files cut out of the Duplex sample
-# (when ../shared/ifc-samples is there), a generated building and the files in
-# fuzz/converter_seeds/. Exit status 0 when it found nothing; otherwise libFuzzer's, with the input
+# (when ../shared/ifc-samples is there), a generated building, the files in fuzz/converter_seeds/
+# and copies of all these with one required reference broken (tests/ifc/reference_sweep.py). Exit status 0 when it found nothing; otherwise libFuzzer's, with the input
 # that failed under build/fuzz/converter_findings/.
 #   fuzz/run_converter_fuzz.sh [SECONDS] [LIBFUZZER OPTIONS...]     (default 60 seconds)
 # KB_FUZZ_BUILD names another build folder; KB_IFC_SAMPLES_DIR another samples folder.
@@ -33,6 +33,8 @@ python3 tools/ifc2snapshot/make_sample_ifc.py "$seeds/generated.ifc" --storeys 1
 for model in "$samples"/*.ifc; do
   [ -f "$model" ] && python3 fuzz/converter_seeds.py "$model" "$seeds" --count 24
 done
+# Broken required references: each kind the seeds hold, once empty and once of a wrong type.
+python3 tests/ifc/reference_sweep.py --write-copies "$seeds/references" --sources "$seeds"/*.ifc
 
 # The converter sends what the library prints to a file while the library runs, and the
 # sanitizers' reports with it: they go to files of their own, shown when the run fails.
@@ -43,7 +45,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-log_path=$PWD/$findings/ubsan:print_stackt
 status=0
 "$build/fuzz/converter_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=4096 \
   -max_len=200000 -detect_leaks=0 -dict=fuzz/converter.dict -print_final_stats=1 \
-  -artifact_prefix="$findings/" "$@" "$corpus" "$seeds" || status=$?
+  -artifact_prefix="$findings/" "$@" "$corpus" "$seeds" || status=$?  # seeds/references too: read recursively
 if [ "$status" != 0 ]; then
   cat "$findings"/asan.* "$findings"/ubsan.* 2>/dev/null | head -n 60 >&2
   ls "$findings" >&2

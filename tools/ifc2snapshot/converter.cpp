@@ -4,13 +4,22 @@
 #include "model_repair.h"
 #include "property_sets.h"
 #include "quantities.h"
+#include "required_references.h"
 #include "unknown_objects.h"
 #include "values.h"
 
 #include <ifcpp/model/BuildingModel.h>
+#include <ifcpp/IFC4/include/IfcElement.h>
 #include <ifcpp/IFC4/include/IfcFeatureElementSubtraction.h>
+#include <ifcpp/IFC4/include/IfcOpeningElement.h>
 #include <ifcpp/IFC4/include/IfcPort.h>
 #include <ifcpp/IFC4/include/IfcProject.h>
+#include <ifcpp/IFC4/include/IfcRelAggregates.h>
+#include <ifcpp/IFC4/include/IfcRelContainedInSpatialStructure.h>
+#include <ifcpp/IFC4/include/IfcRelFillsElement.h>
+#include <ifcpp/IFC4/include/IfcRelNests.h>
+#include <ifcpp/IFC4/include/IfcRelVoidsElement.h>
+#include <ifcpp/IFC4/include/IfcSpatialElement.h>
 
 #include <algorithm>
 
@@ -55,6 +64,61 @@ SnapshotPropertySet attribute_set(const shared_ptr<IfcObjectDefinition>& object)
     return set;
 }
 
+// Whether an object stands somewhere in the building's structure: contained in a spatial
+// element, part of (or nested in) something that is, or filling an opening of an element that is.
+bool in_structure(const IfcObjectDefinition* object, int depth = 0) {
+    if (!object || depth > 64) return false;
+    if (dynamic_cast<const IfcSpatialElement*>(object) || dynamic_cast<const IfcProject*>(object)) return true;
+    for (const auto& weak : object->m_Decomposes_inverse)
+        if (const auto rel = weak.lock(); rel && in_structure(rel->m_RelatingObject.get(), depth + 1)) return true;
+    for (const auto& weak : object->m_Nests_inverse)
+        if (const auto rel = weak.lock(); rel && in_structure(rel->m_RelatingObject.get(), depth + 1)) return true;
+    const auto* element = dynamic_cast<const IfcElement*>(object);
+    if (!element) return false;
+    for (const auto& weak : element->m_ContainedInStructure_inverse)
+        if (const auto rel = weak.lock(); rel && rel->m_RelatingStructure) return true;
+    for (const auto& weak : element->m_FillsVoids_inverse) {
+        const auto fills = weak.lock();
+        const auto opening = fills ? fills->m_RelatingOpeningElement : nullptr;
+        const auto voids = opening ? opening->m_VoidsElements_inverse.lock() : nullptr;
+        if (voids && in_structure(voids->m_RelatingBuildingElement.get(), depth + 1)) return true;
+    }
+    return false;
+}
+
+// A file that lost its relationships (cut short before the first IfcRel... and closed again) or
+// whose building elements stand nowhere in the building converts, but not without a word.
+size_t count_relationships(const BuildingModel& model) {
+    size_t relationships = 0;
+    for (const auto& [id, entity] : model.getMapIfcEntities())
+        if (dynamic_pointer_cast<IfcRelationship>(entity)) ++relationships;
+    return relationships;
+}
+
+// `relationships`: how many the file has, before any was ignored.
+void warn_if_building_missing(size_t relationships, const std::vector<shared_ptr<IfcObjectDefinition>>& objects,
+                              size_t unknown, std::vector<std::string>& warnings) {
+    const size_t total = objects.size() + unknown;
+    if (relationships == 0) {
+        warnings.push_back("the file has no relationships (IfcRel...): none of its " + std::to_string(total) +
+                           (total == 1 ? " object is" : " objects is") +
+                           " placed in the building's structure or has property sets or a type; it may have been cut short");
+        return;
+    }
+    size_t elements = 0, placed = 0;
+    for (const auto& object : objects) {
+        if (!dynamic_pointer_cast<IfcElement>(object)) continue;
+        ++elements;
+        if (in_structure(object.get())) ++placed;
+    }
+    if (elements && !placed)
+        warnings.push_back((elements == 1 ? std::string("the one building element") : "none of the " + std::to_string(elements) +
+                                                                                        " building elements") +
+                           " (of " + std::to_string(total) + " objects) is in " + (elements == 1 ? "no" : "a") +
+                           " spatial container (a site, building, storey or space), directly or through what it is "
+                           "part of: the file may have been cut short");
+}
+
 std::string base_name(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -87,24 +151,29 @@ std::string unresolved_list(const std::vector<UnresolvedReference>& refs, bool (
 std::string describe_unresolved(const ConversionStats& stats) {
     const size_t total = stats.unresolved.size();
     if (total == 0) return {};
-    size_t missing = 0, unknown = 0, wrong = 0, unset = 0;
-    for (const auto& u : stats.unresolved) ++(u.unset ? unset : u.wrong_type ? wrong : u.in_file ? unknown : missing);
+    size_t missing = 0, unknown = 0, wrong = 0, wrong_single = 0, unset = 0;
+    for (const auto& u : stats.unresolved)
+        ++(u.unset ? unset : u.wrong_type ? (u.in_list ? wrong : wrong_single) : u.in_file ? unknown : missing);
     const bool one = total == 1;
     std::vector<std::string> kinds;
     if (missing) kinds.push_back(one ? "to an entity missing from the file" : "to entities missing from the file");
     if (unknown) kinds.push_back(one ? "to an entity of a type the reader does not know" : "to entities of a type the reader does not know");
     if (wrong) kinds.push_back(one ? "to an entity of a type its list does not take" : "to entities of a type their list does not take");
+    if (wrong_single)
+        kinds.push_back(one ? "to an entity of a type its attribute does not take"
+                            : "to entities of a type their attribute does not take");
     if (unset) kinds.push_back("to nothing ($ or * in a list)");
     std::string text = std::to_string(total) + (one ? " reference" : " references");
     if (kinds.size() == 1) {
         text += " " + kinds.front();
     } else {
-        const size_t counts[] = {missing, unknown, wrong, unset};
+        const size_t counts[] = {missing, unknown, wrong, wrong_single, unset};
         const char* phrases[] = {" to entities missing from the file", " to entities of a type the reader does not know",
-                                 " to entities of a type their list does not take", " to nothing ($ or * in a list)"};
+                                 " to entities of a type their list does not take",
+                                 " to entities of a type their attribute does not take", " to nothing ($ or * in a list)"};
         text += " (";
         bool first = true;
-        for (int k = 0; k < 4; ++k) {
+        for (int k = 0; k < 5; ++k) {
             if (!counts[k]) continue;
             text += (first ? "" : ", ") + std::to_string(counts[k]) + phrases[k];
             first = false;
@@ -165,8 +234,14 @@ Snapshot convert_model(ReadModel& read, const std::string& file_name, Conversion
         st.warnings.push_back("#" + std::to_string(d.id) + " is given to " + std::to_string(d.lines.size()) +
                               " instances (lines " + lines + "): the first is read, the others are ignored");
     }
+    // Required references that are empty or of the wrong type: the library follows them unchecked.
+    const size_t relationships = count_relationships(model);
+    const std::vector<ReferenceFault> faults = find_reference_faults(read);
+    for (std::string& warning : ignore_faulty_relationships(model, faults)) st.warnings.push_back(std::move(warning));
+    for (std::string& warning : describe_other_faults(faults)) st.warnings.push_back(std::move(warning));
     for (std::string& warning : break_structure_cycles(model)) st.warnings.push_back(std::move(warning));
-    for (std::string& warning : break_geometry_cycles(model)) st.warnings.push_back(std::move(warning));
+    for (std::string& warning : break_geometry_cycles(model, faults)) st.warnings.push_back(std::move(warning));
+    warn_if_building_missing(relationships, objects, unknown.size(), st.warnings);
     if (const size_t dropped = drop_trimmings_past_a_million(model))
         st.messages.push_back(std::to_string(dropped) +
                               (dropped == 1 ? " trimmed circle or ellipse is" : " trimmed circles or ellipses are") +

@@ -16,6 +16,7 @@
 #include <ifcpp/IFC4/include/IfcSpatialStructureElement.h>
 
 #include <algorithm>
+#include <set>
 #include <unordered_map>
 
 namespace ifc2snapshot {
@@ -146,7 +147,7 @@ std::vector<std::string> break_structure_cycles(BuildingModel& model) {
     return warnings;
 }
 
-std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
+std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::vector<ReferenceFault>& reference_faults) {
     // A depth-first search over the links of the geometry. Each node learns the first cycle that
     // it lies on or leads to (an index into `faults`, -1 for none) and the longest chain of links
     // that starts from it: a node is done only once everything it leads to is, so what it learnt
@@ -168,6 +169,23 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
     std::vector<std::string> faults;  // "cycle #204 IfcTrimmedCurve > #204", ...
     int too_deep = -1;
     std::vector<Frame> path;
+    // Faults reached through a node that learnt another one first: the items that lead to them
+    // are left out and named under that other fault.
+    std::set<int> shadowed;
+    // A piece of geometry that lacks a required reference is a fault of its own kind: what leads
+    // to it learns it as it would learn a cycle.
+    std::unordered_map<const BuildingEntity*, int> broken;
+    const std::vector<FaultKind> broken_geometry = geometry_fault_kinds(reference_faults);
+    const size_t broken_kinds = broken_geometry.size();  // the first faults
+    for (const FaultKind& kind : broken_geometry) {
+        const int fault = static_cast<int>(faults.size());
+        faults.push_back("with a broken reference: " + kind.text);
+        for (const ReferenceFault* f : kind.faults) {
+            broken.emplace(f->entity.get(), fault);
+            Node& node = nodes[f->entity.get()];
+            if (node.cycle < 0) node.cycle = fault;
+        }
+    }
 
     for (const auto& [id, entity] : model.getMapIfcEntities()) {
         if (!entity || !is_geometry(entity.get()) || nodes[entity.get()].done) continue;
@@ -191,6 +209,7 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
                 if (!path.empty()) {
                     Node& parent = nodes[path.back().node];
                     if (finished.cycle >= 0 && parent.cycle < 0) parent.cycle = finished.cycle;
+                    else if (finished.cycle >= 0 && parent.cycle != finished.cycle) shadowed.insert(finished.cycle);
                     parent.height = std::max(parent.height, finished.height + 1);
                 }
                 continue;
@@ -199,6 +218,7 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
             Node& there = nodes[next];
             if (there.done) {
                 if (there.cycle >= 0 && here.cycle < 0) here.cycle = there.cycle;
+                else if (there.cycle >= 0 && here.cycle != there.cycle) shadowed.insert(there.cycle);
                 here.height = std::max(here.height, there.height + 1);
             } else if (there.on_path) {
                 const int cycle = static_cast<int>(faults.size());
@@ -221,6 +241,12 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
         auto* representation = dynamic_cast<IfcRepresentation*>(entity.get());
         if (!representation) continue;
         auto& items = representation->m_Items;
+        if (const auto own = broken.find(representation); own != broken.end()) {
+            for (const auto& item : items)
+                if (item) left_out[own->second].push_back(name_of(item.get()) + " in " + name_of(representation));
+            items.clear();
+            continue;
+        }
         items.erase(std::remove_if(items.begin(), items.end(),
                                    [&](const shared_ptr<IfcRepresentationItem>& item) {
                                        const auto found = nodes.find(item.get());
@@ -235,8 +261,11 @@ std::vector<std::string> break_geometry_cycles(BuildingModel& model) {
     for (size_t c = 0; c < faults.size(); ++c) {
         const auto& items = left_out[c];
         std::string line = "geometry " + faults[c] + ": ";
-        if (items.empty()) {
+        if (items.empty() && shadowed.count(static_cast<int>(c))) {
+            line += "left out with the representation items that lead to it, which another warning names";
+        } else if (items.empty()) {
             line += "no representation item leads to it";
+            if (broken_kinds > c) line += "; read without it";  // a placement's, say
         } else {
             line += "left out with the representation items that lead to it (";
             for (size_t k = 0; k < items.size() && k < 3; ++k) line += (k ? ", " : "") + items[k];

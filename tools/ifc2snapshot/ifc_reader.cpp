@@ -1,6 +1,7 @@
 #include "ifc_reader.h"
 
 #include "library_output.h"
+#include "required_references.h"
 #include "text.h"
 
 #include <ifcpp/model/AttributeObject.h>
@@ -84,9 +85,11 @@ bool reader_makes(const std::string& keyword) {
     return entity != nullptr;
 }
 
-// Whether the reader keeps an instance of type `to` in the list `argument` of a `from`: it puts
-// an empty item in place of one of the wrong type, which the geometry converter dereferences. A
-// probe instance reads that list alone, holding one `to`.
+// Whether the reader keeps an instance of type `to` in the list `argument` of a `from` (nested
+// `nesting` deep), or with `nesting` 0 in that attribute itself. In a list, the reader puts an
+// empty item in place of one of the wrong type, which the geometry converter dereferences; as an
+// attribute, it leaves it unset without a word. A probe instance reads that argument alone,
+// naming one `to`.
 bool holds_empty_item(const shared_ptr<BuildingObject>& value) {
     const auto vector = dynamic_pointer_cast<AttributeObjectVector>(value);
     if (!vector) return false;
@@ -98,7 +101,7 @@ bool holds_empty_item(const shared_ptr<BuildingObject>& value) {
 bool list_takes(const std::string& from, size_t argument, int nesting, const std::string& to) {
     const std::unique_ptr<BuildingEntity> probe(EntityFactory::createEntityObject(from));
     const shared_ptr<BuildingEntity> item(EntityFactory::createEntityObject(to));
-    if (!probe || !item || nesting < 1 || nesting > 3 || argument >= probe->getNumAttributes()) return true;
+    if (!probe || !item || nesting < 0 || nesting > 3 || argument >= probe->getNumAttributes()) return true;
     item->m_entity_id = 1;
     std::vector<std::wstring> args(probe->getNumAttributes(), L"$");
     args[argument] = std::wstring(static_cast<size_t>(nesting), L'(') + L"#1" + std::wstring(static_cast<size_t>(nesting), L')');
@@ -109,6 +112,11 @@ bool list_takes(const std::string& from, size_t argument, int nesting, const std
         probe->getAttributes(attributes);
     } catch (...) {
         return true;  // cannot tell: as the file has it
+    }
+    if (nesting == 0) {
+        for (const auto& [name, value] : attributes)
+            if (dynamic_cast<const BuildingEntity*>(value.get()) == item.get()) return true;
+        return false;
     }
     for (const auto& [name, value] : attributes)
         if (holds_empty_item(value)) return false;
@@ -128,95 +136,16 @@ bool names_building_objects(std::string_view attribute) {
     return false;
 }
 
-// The top-level arguments of an entity's STEP line "#1=IFCX(a,(b,c),'d,e');".
-std::vector<std::wstring> step_arguments(const std::string& line) {
-    std::vector<std::wstring> args;
-    const size_t open = line.find('(');
-    if (open == std::string::npos) return args;
-    int depth = 0;
-    bool in_text = false;
-    std::string current;
-    for (size_t i = open + 1; i < line.size(); ++i) {
-        const char c = line[i];
-        if (in_text) {
-            if (c == '\'') in_text = false;
-        } else if (c == '\'') {
-            in_text = true;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')' && depth == 0) {
-            args.emplace_back(current.begin(), current.end());
-            return args;
-        } else if (c == ')') {
-            --depth;
-        } else if (c == ',' && depth == 0) {
-            args.emplace_back(current.begin(), current.end());
-            current.clear();
-            continue;
-        }
-        current += c;
-    }
-    return args;
-}
-
-// The names of an entity's attributes in STEP order. The library's getAttributes leaves out
-// lists that are empty, which shifts every later name; so the names come from a copy of the
-// entity whose empty lists each name one entity (any will do: a reference of the wrong type
-// still takes a place in the list).
-std::vector<std::string> attribute_names(const shared_ptr<BuildingEntity>& entity, const std::string& keyword,
-                                         const std::vector<size_t>& lists,
-                                         const std::map<int, shared_ptr<BuildingEntity>>& entities) {
-    std::vector<std::pair<std::string, shared_ptr<BuildingObject>>> attributes;
-    std::vector<std::string> names;
-    std::stringstream line;
-    line.imbue(std::locale::classic());
-    entity->getStepLine(line);
-    std::vector<std::wstring> args = step_arguments(line.str());
-    const std::wstring one_item = L"(#" + std::to_wstring(entity->m_entity_id) + L")";
-    bool any_empty = false;
-    for (size_t k = 0; k < args.size(); ++k)
-        if (args[k] == L"()" || (std::find(lists.begin(), lists.end(), k) != lists.end() && args[k] == L"$")) {
-            args[k] = one_item;
-            any_empty = true;
-        }
-    if (any_empty) {
-        const std::unique_ptr<BuildingEntity> probe(EntityFactory::createEntityObject(keyword));
-        if (probe) {
-            try {
-                probe->readStepArguments(args, entities);
-                probe->getAttributes(attributes);
-            } catch (...) {
-                attributes.clear();  // named as the library has it
-            }
-        }
-    }
-    if (attributes.empty()) entity->getAttributes(attributes);
-    for (auto& [name, value] : attributes) names.push_back(name);
-    return names;
-}
-
-// Names each unresolved reference's attribute from the entity the reader made.
+// Names each unresolved reference's attribute after the schema, which lists every entity's
+// attributes in STEP order (the library's getAttributes leaves out the lists that are empty).
 void name_attributes(BuildingModel& model, std::vector<UnresolvedReference>& unresolved) {
     const auto& entities = model.getMapIfcEntities();
-    std::vector<std::string> names;
-    std::vector<size_t> lists;
-    for (size_t i = 0; i < unresolved.size();) {
-        // The references of one instance follow each other.
-        size_t end = i;
-        lists.clear();
-        for (; end < unresolved.size() && unresolved[end].from == unresolved[i].from; ++end)
-            if (unresolved[end].in_list) lists.push_back(unresolved[end].argument);
-        const auto found = entities.find(unresolved[i].from);
-        if (found != entities.end() && found->second) {
-            names = attribute_names(found->second, unresolved[i].keyword, lists, entities);
-            const bool relationship = dynamic_pointer_cast<IfcRelationship>(found->second) != nullptr;
-            for (size_t k = i; k < end; ++k) {
-                auto& u = unresolved[k];
-                if (u.argument < names.size()) u.attribute = names[u.argument];
-                u.names_object = relationship && names_building_objects(u.attribute);
-            }
-        }
-        i = end;
+    for (auto& u : unresolved) {
+        const std::vector<std::string>* names = attribute_names(u.keyword);
+        if (names && u.argument < names->size()) u.attribute = (*names)[u.argument];
+        const auto found = entities.find(u.from);
+        const bool relationship = found != entities.end() && dynamic_pointer_cast<IfcRelationship>(found->second) != nullptr;
+        u.names_object = relationship && names_building_objects(u.attribute);
     }
 }
 

@@ -1,6 +1,8 @@
 // Repairs made to a model after reading and before the geometry converter walks it.
 #pragma once
 
+#include "required_references.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -25,7 +27,12 @@ std::vector<std::string> break_structure_cycles(BuildingModel& model);
 /// representation item that leads to such a cycle, or starts a chain more than 500 links long,
 /// is taken out of its representation: its object arrives without it. Returns one warning per
 /// cycle (and one for all chains too long), naming it and the items taken out.
-std::vector<std::string> break_geometry_cycles(BuildingModel& model);
+///
+/// The same is done for the geometry among `faults` (required references that the model lacks,
+/// which the converter follows unchecked: an oriented edge without its edge, ...): every item that
+/// leads to one is left out, one warning per kind of fault; a representation with a fault of its
+/// own is left out with all its items.
+std::vector<std::string> break_geometry_cycles(BuildingModel& model, const std::vector<ReferenceFault>& faults = {});
 
 /// The geometry converter brings a circle's trimming angles into one turn by taking off a turn
 /// at a time, so a trimming at 1E16 degrees takes days. A trimmed circle's or ellipse's

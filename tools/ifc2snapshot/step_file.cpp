@@ -190,7 +190,7 @@ private:
             if ((c == '$' || c == '*') && simple && depth >= 2 && !lists.empty() && lists.back() &&
                 pass_ == Pass::rewrite) {
                 ++i_;
-                prepared_->unresolved.push_back({entity_, keyword_, argument, 0, true, true, false, true, {}, false});
+                prepared_->unresolved.push_back({entity_, keyword_, argument, 0, true, true, false, true, {}, false, {}});
                 leave_out_item(drop_next_comma);
                 continue;
             }
@@ -227,8 +227,9 @@ private:
             copy(start, i_);
             return;
         }
+        std::string to_keyword;
         if (std::binary_search(instances_.begin(), instances_.end(), target)) {
-            if (depth == 1 || !takes_) {
+            if (!takes_) {
                 copy(start, i_);
                 return;
             }
@@ -240,9 +241,11 @@ private:
                 return;
             }
             wrong_type = true;
+            to_keyword = kind->second;
         }
         const bool in_file = wrong_type || std::binary_search(unreadable_.begin(), unreadable_.end(), target);
-        prepared_->unresolved.push_back({entity_, keyword_, argument, target, in_file, depth > 1, wrong_type, false, {}, false});
+        prepared_->unresolved.push_back(
+            {entity_, keyword_, argument, target, in_file, depth > 1, wrong_type, false, {}, false, std::move(to_keyword)});
         if (depth == 1) {  // an attribute of its own: unset
             prepared_->text.push_back('$');
             return;

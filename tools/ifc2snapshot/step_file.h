@@ -20,10 +20,11 @@ struct UnresolvedReference {
     int to = 0;
     bool in_file = false;     // #to is in the file, of a type the reader does not know
     bool in_list = false;     // an item of a list (left out of it), not an attribute of its own
-    bool wrong_type = false;  // #to is in the file, of a type that list does not take
+    bool wrong_type = false;  // #to is in the file, of a type that attribute or list does not take
     bool unset = false;       // not a reference: $ or * written as an item of a list (to is 0)
     std::string attribute;    // the attribute's name, filled in once the reader has #from
     bool names_object = false;  // where a relationship names a building object (RelatedObjects, ...)
+    std::string to_keyword;   // #to's type in capitals, where the reader has #to (wrong_type)
 };
 
 /// An instance of a type the reader cannot make, as the file states it.
@@ -51,7 +52,8 @@ struct PreparedStep {
 std::vector<std::string> split_arguments(std::string_view parameters);
 
 /// Whether a list of an instance of type `from` (keywords in capitals), its attribute `argument`
-/// nested `nesting` deep, takes an instance of type `to`.
+/// nested `nesting` deep, takes an instance of type `to`; with `nesting` 0, whether the attribute
+/// itself does.
 using ListTakes = std::function<bool(const std::string& from, size_t argument, int nesting, const std::string& to)>;
 
 /// Rewrites the file for the reader. `readable` says whether the reader can make an entity of a
@@ -60,7 +62,8 @@ using ListTakes = std::function<bool(const std::string& from, size_t argument, i
 /// the reader cannot make and complex instances are copied as they are. So is $ or * written as an
 /// item of a list (the reader gave up on the list or on the rest of the instance there). With
 /// `takes`, a list item of a type its list does not take is left out too (the reader would put an
-/// empty item there).
+/// empty item there), and an attribute of its own that names an entity of a type it does not take
+/// becomes $ (the reader would leave it unset without a word); both are counted as unresolved.
 PreparedStep prepare_for_reader(std::string_view content, const std::function<bool(const std::string&)>& readable,
                                 const ListTakes& takes = nullptr);
 
