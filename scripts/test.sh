@@ -86,9 +86,6 @@ test_preset() {
   count_log "$log"
 }
 
-  done
-}
-
 # Runs scripts/wine-tests.sh LOG [CTEST ARGUMENTS] in the guest, on the accelerator KB_GUEST_ACCEL
 # names or guest.sh finds, JOBS ctest runs side by side (each with its own Wine prefix and X server).
 # Sets status (the guest's; 125: it could not be started), took (seconds) and where (the guest's
