@@ -535,8 +535,9 @@ def long_update_shows_its_progress_and_a_short_one_does_not(d):
     check(not shown, 'a progress window showed on a short update')
 
 
-# A read long enough to watch: the stand-in viewer takes this long over each object (--slow-read).
-SLOW_READ_MS = 10
+# A read long enough to watch: the stand-in viewer takes this long over each object (--slow-read),
+# longer under emulation, where the progress window itself takes seconds to come up.
+SLOW_READ_MS = 10 * TIME_FACTOR
 SLOW_READ_OBJECTS = 300
 
 
