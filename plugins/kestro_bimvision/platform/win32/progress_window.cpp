@@ -43,19 +43,6 @@ HINSTANCE own_module() {
     return module;
 }
 
-std::wstring module_path(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // The width and height of `text` in `font`.
 SIZE text_size(HFONT font, const std::wstring& text) {
     SIZE size{};
@@ -299,13 +286,13 @@ void make_fonts(Ui& ui) {
 class ControlsContext {
 public:
     explicit ControlsContext(HMODULE module) {
-        const std::wstring path = module_path(module);
+        const std::u16string path = Win32ModuleSystem().module_file_name(module);
         ACTCTXW request{};
         request.cbSize = sizeof request;
         request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
         request.hModule = module;
         request.lpResourceName = MAKEINTRESOURCEW(KB_CONTROLS_MANIFEST);
-        request.lpSource = path.empty() ? nullptr : path.c_str();
+        request.lpSource = path.empty() ? nullptr : reinterpret_cast<const wchar_t*>(path.c_str());
         context_ = CreateActCtxW(&request);
         if (context_ != INVALID_HANDLE_VALUE && !ActivateActCtx(context_, &cookie_)) {
             ReleaseActCtx(context_);
@@ -395,7 +382,7 @@ std::unique_ptr<Win32ProgressWindow> Win32ProgressWindow::open(
         // Read here, on the viewer's thread: neither call sends a message.
         const HWND viewer = static_cast<HWND>(over);
         if (viewer == nullptr || !GetWindowRect(viewer, &shared.over)) shared.over = RECT{};
-        shared.dpi = dpi.dpi_of(viewer != nullptr && IsWindow(viewer) ? viewer : nullptr);
+        shared.dpi = dpi.dpi_of(viewer);
         // A stack of its own size: by default a thread reserves the viewer's, which a viewer
         // that takes big messages on its stack sets at hundreds of megabytes, address space the
         // update's records need (or that is not there, and the window never shows).
